@@ -1,0 +1,25 @@
+// Entry: command line, run-time bound, dispatch and exit status.
+#pragma once
+
+#include "LINUX/run_control/console.hpp"
+
+#include <string>
+#include <vector>
+
+namespace cgnat {
+
+inline constexpr const char *ZABBIX_SERVER_VARIABLE = "CGNAT_ZABBIX_SERVER";
+inline constexpr const char *ZABBIX_SERVER_DEFAULT = "127.0.0.1";
+
+// The whole run for these command-line words (program name first); returns
+// the exit status.
+int run(const std::vector<std::string> &words,
+        int runtime_limit = RUNTIME_LIMIT);
+
+// Prints the version banner and ends the process with status 0.
+[[noreturn]] void get_version();
+
+// The Zabbix server address of this run, checked.
+std::string obtain_zabbix_server();
+
+} // namespace cgnat

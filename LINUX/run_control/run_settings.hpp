@@ -1,0 +1,23 @@
+// The run settings: set once at start, read-only afterwards.
+#pragma once
+
+#include <string>
+
+namespace cgnat {
+
+struct RunSettings {
+  std::string program_name; // first word, as the caller wrote it
+  std::string mode;
+  bool full_form = false; // the seven-word form: the fields below are set
+  std::string host;
+  std::string port;
+  std::string user;
+  std::string pwd;
+  std::string zabbix_host;
+  std::string zabbix_server; // set once obtained, after the version test
+};
+
+const RunSettings &settings();
+void set_settings(RunSettings value);
+
+} // namespace cgnat

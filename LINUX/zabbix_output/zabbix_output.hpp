@@ -1,0 +1,37 @@
+// Zabbix output: discovery documents, item publication, item sender.
+#pragma once
+
+#include "LINUX/collection/metric_map.hpp"
+
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace cgnat {
+
+// A list holding exactly one discovery map (macro to unchanged value).
+using DiscoveryDocument = std::vector<MetricMap>;
+
+// "{#" + key in upper case + "}".
+std::string discovery_macro(std::string_view key);
+
+// Appends the discovery map built from metrics to the (empty) document.
+void build_discovery_document(const MetricMap &metrics,
+                              DiscoveryDocument &document);
+
+// Delivers one value to the run's Zabbix server and host; a failed delivery
+// becomes one line on standard output.
+void sendZabbix(const std::string &chave, const std::string &item);
+
+using ItemSender =
+    std::function<void(const std::string &chave, const std::string &item)>;
+
+// Sends the 36 published items in order through send, prints "OK" and ends
+// the process (EndProcess). Rows whose macro is missing are skipped and
+// reported; the run then ends with status 1 instead of "OK".
+[[noreturn]] void publish_items(const DiscoveryDocument &discovery_summary,
+                                const DiscoveryDocument &discovery_errors,
+                                const ItemSender &send = sendZabbix);
+
+} // namespace cgnat

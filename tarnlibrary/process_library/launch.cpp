@@ -1,0 +1,172 @@
+#include "tarnlibrary/process_library/process_library.hpp"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <fstream>
+#include <iterator>
+#include <sys/wait.h>
+#include <syslog.h>
+#include <unistd.h>
+
+namespace tarn {
+namespace {
+
+const std::string LAUNCH_MARK = "launch_";
+
+// Owns a file descriptor so that every path closes it.
+struct Fd {
+  int fd = -1;
+  ~Fd() { reset(); }
+  void reset() {
+    if (fd >= 0)
+      ::close(fd);
+    fd = -1;
+  }
+};
+
+void write_all(int fd, const void *data, size_t size) {
+  const char *p = static_cast<const char *>(data);
+  while (size > 0) {
+    ssize_t n = ::write(fd, p, size);
+    if (n < 0 && errno == EINTR)
+      continue;
+    if (n <= 0)
+      return;
+    p += n;
+    size -= static_cast<size_t>(n);
+  }
+}
+
+// Copies every line the background run writes into the system log.
+[[noreturn]] void relay_to_syslog(int from, const std::string &identity) {
+  openlog(identity.c_str(), LOG_PID, LOG_DAEMON);
+  std::string pending;
+  char buffer[4096];
+  for (;;) {
+    ssize_t n = ::read(from, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR)
+      continue;
+    if (n <= 0)
+      break;
+    pending.append(buffer, static_cast<size_t>(n));
+    size_t end;
+    while ((end = pending.find('\n')) != std::string::npos) {
+      syslog(LOG_INFO, "%s", pending.substr(0, end).c_str());
+      pending.erase(0, end + 1);
+    }
+  }
+  if (!pending.empty())
+    syslog(LOG_INFO, "%s", pending.c_str());
+  ::_exit(0);
+}
+
+void to_dev_null(int target) {
+  int null = ::open("/dev/null", O_RDWR);
+  if (null >= 0 && null != target) {
+    ::dup2(null, target);
+    ::close(null);
+  }
+}
+
+} // namespace
+
+pid_t spawn_detached(const std::string &executable,
+                     const std::vector<std::string> &words,
+                     const std::string &identity) {
+  // Built before forking: the child may only exec or report.
+  std::vector<char *> argv;
+  for (const auto &word : words)
+    argv.push_back(const_cast<char *>(word.c_str()));
+  argv.push_back(nullptr);
+
+  // The started run's pid, then an exec error number if exec failed; the
+  // pipe reaches end of file once exec has succeeded.
+  int report[2];
+  if (::pipe2(report, O_CLOEXEC) != 0)
+    throw std::runtime_error(std::string("não foi possível criar pipe: ") +
+                             std::strerror(errno));
+  Fd report_read{report[0]}, report_write{report[1]};
+
+  pid_t middle = ::fork();
+  if (middle < 0)
+    throw std::runtime_error(std::string("fork falhou: ") +
+                             std::strerror(errno));
+  if (middle == 0) {
+    ::setsid();
+    int log_pipe[2];
+    if (::pipe(log_pipe) != 0)
+      ::_exit(1);
+    pid_t relay = ::fork();
+    if (relay == 0) {
+      ::close(report[1]);
+      ::close(log_pipe[1]);
+      to_dev_null(STDIN_FILENO);
+      to_dev_null(STDOUT_FILENO);
+      to_dev_null(STDERR_FILENO);
+      relay_to_syslog(log_pipe[0], identity);
+    }
+    pid_t run = ::fork();
+    if (run == 0) {
+      ::close(log_pipe[0]);
+      to_dev_null(STDIN_FILENO);
+      ::dup2(log_pipe[1], STDOUT_FILENO);
+      ::dup2(log_pipe[1], STDERR_FILENO);
+      if (log_pipe[1] > STDERR_FILENO)
+        ::close(log_pipe[1]);
+      ::execv(executable.c_str(), argv.data());
+      int error = errno;
+      write_all(report[1], &error, sizeof error);
+      ::_exit(127);
+    }
+    write_all(report[1], &run, sizeof run);
+    ::_exit(run > 0 && relay > 0 ? 0 : 1);
+  }
+
+  report_write.reset();
+  int status = 0;
+  while (::waitpid(middle, &status, 0) < 0 && errno == EINTR) {
+  }
+  pid_t run = -1;
+  int exec_error = 0;
+  std::string received;
+  char buffer[64];
+  for (;;) {
+    ssize_t n = ::read(report_read.fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR)
+      continue;
+    if (n <= 0)
+      break;
+    received.append(buffer, static_cast<size_t>(n));
+  }
+  if (received.size() >= sizeof run)
+    std::memcpy(&run, received.data(), sizeof run);
+  if (received.size() >= sizeof run + sizeof exec_error)
+    std::memcpy(&exec_error, received.data() + sizeof run, sizeof exec_error);
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 || run <= 0)
+    throw std::runtime_error(
+        "não foi possível iniciar a execução em segundo plano");
+  if (exec_error != 0)
+    throw std::runtime_error("não foi possível executar " + executable + ": " +
+                             std::strerror(exec_error));
+  return run;
+}
+
+void launch(const std::string &mode) {
+  std::ifstream cmdline("/proc/self/cmdline", std::ios::binary);
+  std::string all((std::istreambuf_iterator<char>(cmdline)),
+                  std::istreambuf_iterator<char>());
+  std::vector<std::string> words;
+  size_t start = 0;
+  for (size_t end; (end = all.find('\0', start)) != std::string::npos;
+       start = end + 1)
+    words.push_back(all.substr(start, end - start));
+  size_t mark = mode.find(LAUNCH_MARK);
+  if (words.size() < 2 || mark == std::string::npos)
+    throw std::runtime_error("linha de comando inválida para launch");
+  words[1] = mode.substr(mark + LAUNCH_MARK.size());
+  // This very executable, even if its file was replaced since it started.
+  spawn_detached("/proc/self/exe", words, "cgnat-collector");
+}
+
+} // namespace tarn
