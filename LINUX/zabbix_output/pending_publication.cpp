@@ -4,12 +4,6 @@
 #include <stdexcept>
 
 namespace cgnat {
-std::string discovery_macro(std::string_view) {
-  throw std::logic_error("documentos de descoberta ainda não implementados");
-}
-void build_discovery_document(const MetricMap &, DiscoveryDocument &) {
-  throw std::logic_error("documentos de descoberta ainda não implementados");
-}
 void sendZabbix(const std::string &, const std::string &) {
   throw std::logic_error("envio ao Zabbix ainda não implementado");
 }
