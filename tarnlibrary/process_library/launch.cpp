@@ -93,12 +93,12 @@ pid_t spawn_detached(const std::string &executable,
     throw std::runtime_error(std::string("fork falhou: ") +
                              std::strerror(errno));
   if (middle == 0) {
-    ::setsid();
     int log_pipe[2];
     if (::pipe(log_pipe) != 0)
       ::_exit(1);
     pid_t relay = ::fork();
     if (relay == 0) {
+      ::setsid();
       ::close(report[1]);
       ::close(log_pipe[1]);
       to_dev_null(STDIN_FILENO);
@@ -108,6 +108,7 @@ pid_t spawn_detached(const std::string &executable,
     }
     pid_t run = ::fork();
     if (run == 0) {
+      ::setsid(); // no terminal or session of the caller's reaches it
       ::close(log_pipe[0]);
       to_dev_null(STDIN_FILENO);
       ::dup2(log_pipe[1], STDOUT_FILENO);

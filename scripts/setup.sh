@@ -1,0 +1,48 @@
+#!/usr/bin/env bash
+# Installs every Debian package the build, the quick start and the tests
+# need. Idempotent: installs only what is missing. Works as root, or through
+# sudo otherwise.
+set -euo pipefail
+
+PACKAGES=(
+  # build
+  g++ clang libclang-rt-14-dev cmake ninja-build pkg-config clang-format
+  libssh-dev libicu-dev nlohmann-json3-dev
+  libgtest-dev libgmock-dev libbenchmark-dev
+  # the simulated device and the tests around it
+  openssh-server openssh-client sshpass strace valgrind python3 procps
+  # a real Zabbix server for delivery tests (php8.2-cgi first, so apt does not
+  # pull in Apache for PHP)
+  php8.2-cgi php8.2-pgsql postgresql zabbix-server-pgsql zabbix-agent
+  zabbix-frontend-php
+)
+
+if [ "$(id -u)" -eq 0 ]; then SUDO=(); else SUDO=(sudo); fi
+
+missing=()
+for package in "${PACKAGES[@]}"; do
+  status=$(dpkg-query -W -f='${Status}' "$package" 2>/dev/null || true)
+  [ "$status" = "install ok installed" ] || missing+=("$package")
+done
+if [ ${#missing[@]} -eq 0 ]; then
+  echo "setup: all packages present" >&2
+  exit 0
+fi
+
+echo "setup: installing ${missing[*]}" >&2
+# Package scripts must not start system services (PostgreSQL, Zabbix, sshd):
+# the tests start private instances of their own.
+policy=/usr/sbin/policy-rc.d
+own_policy=0
+if [ ! -e "$policy" ]; then
+  printf '#!/bin/sh\nexit 101\n' | "${SUDO[@]}" tee "$policy" >/dev/null
+  "${SUDO[@]}" chmod +x "$policy"
+  own_policy=1
+fi
+cleanup() { [ "$own_policy" -eq 1 ] && "${SUDO[@]}" rm -f "$policy"; true; }
+trap cleanup EXIT
+
+"${SUDO[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -qq
+"${SUDO[@]}" env DEBIAN_FRONTEND=noninteractive \
+  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+echo "setup: done" >&2
