@@ -1,0 +1,21 @@
+// The device's side of the terminal: raw input, byte-exact output.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace device_sim {
+
+// Puts standard input in raw mode when it is a terminal (echo is the
+// device's own job, and output bytes pass unchanged), restoring it on exit.
+void enter_raw_mode();
+
+// Next input byte; ends the program (status 0) at end of input.
+unsigned char read_byte();
+
+// Writes everything or ends the program when the peer is gone.
+void write_all(std::string_view bytes);
+
+void pause_ms(long milliseconds);
+
+} // namespace device_sim

@@ -1,0 +1,127 @@
+#!/bin/bash
+# Starts one simulated CGNAT device: a private sshd on 127.0.0.1 whose test
+# user is forced into cgnat-device. Run as root. Prints the port and writes
+# DIR/device.env (DEVICE_HOST, DEVICE_PORT, DEVICE_USER, DEVICE_PASSWORD,
+# DEVICE_PID). Stop it with stop_device.sh DIR.
+#
+# start_device.sh [--dir DIR] [--binary PATH] [--kbdint-only]
+#                 [--user NAME] [--password TEXT] [setting=value ...]
+# Settings go to the device (summary=FILE, errors=FILE, summary_lines=N,
+# prompt=TEXT, page_length=N, fault=a,b, slow_ms=N, drop_after=N,
+# huge_mib=N).
+set -euo pipefail
+
+here=$(cd "$(dirname "$0")" && pwd)
+dir="" binary="${CGNAT_DEVICE_BIN:-}" kbdint_only=no
+user=cgnatsim password='Sim-device-2024'
+settings=()
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --dir) dir=$2; shift 2 ;;
+    --binary) binary=$2; shift 2 ;;
+    --kbdint-only) kbdint_only=yes; shift ;;
+    --user) user=$2; shift 2 ;;
+    --password) password=$2; shift 2 ;;
+    *=*) settings+=("$1"); shift ;;
+    *) echo "start_device.sh: unknown argument $1" >&2; exit 2 ;;
+  esac
+done
+[ "$(id -u)" = 0 ] || { echo "start_device.sh: run as root" >&2; exit 1; }
+if [ -z "$binary" ]; then
+  binary="$here/../build/device_simulator/cgnat-device"
+fi
+[ -x "$binary" ] || { echo "start_device.sh: no device program at $binary (build target cgnat-device, or pass --binary)" >&2; exit 1; }
+[ -n "$dir" ] || dir=$(mktemp -d /tmp/cgnat-device.XXXXXX)
+mkdir -p "$dir"
+dir=$(cd "$dir" && pwd)
+chmod 755 "$dir"
+
+# The test user: created once, password (re)set every time; serialised so
+# parallel starts do not race in useradd.
+(
+  flock 9
+  if ! id -u "$user" >/dev/null 2>&1; then
+    useradd --system --create-home --home-dir "/var/lib/$user" \
+      --shell /bin/sh "$user"
+  fi
+  echo "$user:$password" | chpasswd
+) 9>/run/cgnat-device-users.lock
+
+# Everything the user's session reads lives in the instance directory.
+install -m 755 "$binary" "$dir/cgnat-device"
+conf="$dir/device.conf"
+: >"$conf"
+summary_given=no errors_given=no
+for setting in "${settings[@]+"${settings[@]}"}"; do
+  key=${setting%%=*} value=${setting#*=}
+  case "$key" in
+    summary|errors)
+      install -m 644 "$value" "$dir/$key.txt"
+      setting="$key=$dir/$key.txt"
+      eval "${key}_given=yes" ;;
+  esac
+  printf '%s\n' "$setting" >>"$conf"
+done
+[ $summary_given = yes ] || { install -m 644 "$here/samples/summary.txt" "$dir/summary.txt"; echo "summary=$dir/summary.txt" >>"$conf"; }
+[ $errors_given = yes ] || { install -m 644 "$here/samples/errors.txt" "$dir/errors.txt"; echo "errors=$dir/errors.txt" >>"$conf"; }
+chmod 644 "$conf"
+
+if ! runuser -u "$user" -- test -x "$dir/cgnat-device"; then
+  echo "start_device.sh: user $user cannot reach $dir (a parent directory is not searchable); choose another --dir" >&2
+  exit 1
+fi
+[ -f "$dir/host_key" ] || ssh-keygen -q -t ed25519 -N '' -f "$dir/host_key"
+mkdir -p /run/sshd
+if [ $kbdint_only = yes ]; then
+  password_auth=no kbdint_auth=yes use_pam=yes
+else
+  password_auth=yes kbdint_auth=no use_pam=no
+fi
+
+port_in_use() { ss -Htln "sport = :$1" | grep -q .; }
+for attempt in $(seq 1 20); do
+  port=$((20000 + RANDOM % 12000))
+  port_in_use "$port" && continue
+  cat >"$dir/sshd_config" <<CONF
+Port $port
+ListenAddress 127.0.0.1
+HostKey $dir/host_key
+PidFile $dir/sshd.pid
+AllowUsers $user
+PermitRootLogin no
+PubkeyAuthentication no
+PasswordAuthentication $password_auth
+KbdInteractiveAuthentication $kbdint_auth
+UsePAM $use_pam
+ForceCommand $dir/cgnat-device --config $conf
+PrintMotd no
+PrintLastLog no
+X11Forwarding no
+AllowTcpForwarding no
+MaxStartups 200
+StrictModes no
+LogLevel ERROR
+CONF
+  rm -f "$dir/sshd.pid"
+  if /usr/sbin/sshd -f "$dir/sshd_config" -E "$dir/sshd.log"; then
+    for wait in $(seq 1 100); do
+      [ -s "$dir/sshd.pid" ] && break
+      sleep 0.05
+    done
+    [ -s "$dir/sshd.pid" ] || { echo "start_device.sh: sshd wrote no pid file (see $dir/sshd.log)" >&2; exit 1; }
+    pid=$(cat "$dir/sshd.pid")
+    umask 077
+    cat >"$dir/device.env" <<ENV
+DEVICE_HOST=127.0.0.1
+DEVICE_PORT=$port
+DEVICE_USER=$user
+DEVICE_PASSWORD=$password
+DEVICE_PID=$pid
+DEVICE_DIR=$dir
+ENV
+    echo "$port"
+    exit 0
+  fi
+done
+echo "start_device.sh: sshd did not start (see $dir/sshd.log)" >&2
+exit 1
