@@ -1,0 +1,138 @@
+# Shared pieces of the private Zabbix test server scripts (sourced, not run).
+
+PG_BIN=/usr/lib/postgresql/15/bin
+ZBX_FRONTEND=/usr/share/zabbix
+ZBX_SCHEMA=/usr/share/zabbix-server-pgsql
+ZBX_DB=zabbix
+ZBX_DB_USER=zabbix
+ZBX_PG_PORT=5432 # only names the socket file; the socket dir is private
+HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+DEFAULT_STATE_DIR=/var/tmp/cgnat-zabbix-state
+CACHE_DIR=${CGNAT_ZBX_CACHE:-/var/tmp/cgnat-zabbix-cache}
+
+say() { printf '[zabbix-test] %s\n' "$*" >&2; }
+die() {
+  say "ERRO: $*"
+  exit 1
+}
+
+# A TCP port in 20000-32767 nobody listens on (zabbix_server refuses ports
+# above 32767, where the kernel's ephemeral range starts).
+free_port() {
+  python3 - <<'EOF'
+import random, socket
+for _ in range(200):
+    port = random.randint(20000, 32767)
+    with socket.socket() as s:
+        try:
+            s.bind(("127.0.0.1", port))
+        except OSError:
+            continue
+        print(port)
+        break
+else:
+    raise SystemExit("no free port in 20000-32767")
+EOF
+}
+
+# Runs "$@" until it succeeds, at most $1 seconds; false when time ran out.
+retry_for() {
+  local seconds=$1
+  shift
+  local end=$((SECONDS + seconds))
+  until "$@" >/dev/null 2>&1; do
+    ((SECONDS < end)) || return 1
+    sleep 0.1
+  done
+}
+
+# Starts postgres on data dir $1 with its socket in $2; prints its pid.
+start_postgres() {
+  local data=$1 sock=$2
+  setpriv --reuid=postgres --regid=postgres --init-groups -- \
+    "$PG_BIN/postgres" -D "$data" -k "$sock" -p "$ZBX_PG_PORT" \
+    -c listen_addresses= -c fsync=off -c synchronous_commit=off \
+    -c full_page_writes=off -c logging_collector=off \
+    >>"$data/../postgres.log" 2>&1 </dev/null &
+  local pid=$!
+  if ! retry_for 30 "$PG_BIN/pg_isready" -q -h "$sock" -p "$ZBX_PG_PORT"; then
+    kill "$pid" 2>/dev/null || true
+    die "postgres não respondeu em 30 s (veja $data/../postgres.log)"
+  fi
+  echo "$pid"
+}
+
+# The frontend reads its database only from this file, so it takes the
+# database from each php -S process's environment: instances never mix.
+write_frontend_conf() {
+  local tmp
+  tmp=$(mktemp /etc/zabbix/.zabbix.conf.php.XXXXXX)
+  cat >"$tmp" <<'EOF'
+<?php
+// Written by the cgnat-collector test scripts; the database comes from the
+// environment of the php -S process serving the request.
+$DB['TYPE'] = 'POSTGRESQL';
+$DB['SERVER'] = getenv('CGNAT_ZBX_PG_SOCKET') ?: 'localhost';
+$DB['PORT'] = getenv('CGNAT_ZBX_PG_PORT') ?: '0';
+$DB['DATABASE'] = 'zabbix';
+$DB['USER'] = 'zabbix';
+$DB['PASSWORD'] = '';
+$DB['SCHEMA'] = '';
+$DB['ENCRYPTION'] = false;
+$DB['KEY_FILE'] = '';
+$DB['CERT_FILE'] = '';
+$DB['CA_FILE'] = '';
+$DB['VERIFY_HOST'] = false;
+$DB['CIPHER_LIST'] = '';
+$DB['VAULT_URL'] = '';
+$DB['VAULT_DB_PATH'] = '';
+$DB['VAULT_TOKEN'] = '';
+$DB['DOUBLE_IEEE754'] = true;
+$ZBX_SERVER_NAME = 'cgnat-test';
+$IMAGE_FORMAT_DEFAULT = IMAGE_FORMAT_PNG;
+EOF
+  chmod 644 "$tmp"
+  mv -f "$tmp" /etc/zabbix/zabbix.conf.php
+}
+
+# Starts php -S for the frontend API on port $1 against socket dir $2;
+# prints its pid once the API answers.
+start_php() {
+  local port=$1 sock=$2 log=$3
+  write_frontend_conf
+  CGNAT_ZBX_PG_SOCKET=$sock CGNAT_ZBX_PG_PORT=$ZBX_PG_PORT \
+    php -S "127.0.0.1:$port" -t "$ZBX_FRONTEND" >>"$log" 2>&1 </dev/null &
+  local pid=$!
+  if ! retry_for 30 python3 "$HERE/zabbix_api.py" "http://127.0.0.1:$port/api_jsonrpc.php" ping; then
+    kill "$pid" 2>/dev/null || true
+    die "a API do Zabbix (php -S na porta $port) não respondeu em 30 s (veja $log)"
+  fi
+  echo "$pid"
+}
+
+# True while pid $1 runs (a zombie left for a lax init counts as gone).
+alive() {
+  local state
+  state=$(awk '{print $3}' /proc/"$1"/stat 2>/dev/null) || return 1
+  [[ -n $state && $state != Z ]]
+}
+
+# Stops pid $1 if it still runs $2 (guards against a reused pid) with
+# signal $3 (TERM by default), then KILL after 15 s. With $4=group the whole
+# process group goes.
+stop_pid() {
+  local pid=$1 name=$2 signal=${3:-TERM} group=${4:-}
+  [[ -n $pid && -r /proc/$pid/cmdline ]] || return 0
+  tr '\0' ' ' </proc/"$pid"/cmdline | grep -q -- "$name" || return 0
+  local target=$pid
+  [[ $group == group ]] && target=-$pid
+  kill -"$signal" -- "$target" 2>/dev/null || return 0
+  local end=$((SECONDS + 15))
+  while alive "$pid" && ((SECONDS < end)); do
+    sleep 0.05
+  done
+  if alive "$pid"; then
+    say "$name (pid $pid) não terminou com $signal; enviando KILL"
+    kill -KILL -- "$target" 2>/dev/null || true
+  fi
+}

@@ -1,0 +1,137 @@
+#!/bin/bash
+# Starts a private Zabbix 6.0 server (PostgreSQL, zabbix_server, php -S for
+# the API) on loopback and writes STATE_DIR/env for tests to source.
+# Usage: start.sh [STATE_DIR]   (default /var/tmp/cgnat-zabbix-state)
+set -euo pipefail
+source "$(dirname "$0")/lib.sh"
+
+STATE=$(mkdir -p "${1:-$DEFAULT_STATE_DIR}" && cd "${1:-$DEFAULT_STATE_DIR}" && pwd)
+ENV_FILE=$STATE/env
+started=$SECONDS
+
+if [[ -f $ENV_FILE ]]; then
+  source "$ENV_FILE"
+  if alive "$ZBX_SERVER_PID" && alive "$ZBX_POSTGRES_PID" && alive "$ZBX_PHP_PID" &&
+    retry_for 5 zabbix_sender -z 127.0.0.1 -p "$ZBX_TRAPPER_PORT" -s cgnat-ready -k ready -o 1; then
+    say "servidor já em execução em $STATE (trapper 127.0.0.1:$ZBX_TRAPPER_PORT)"
+    exit 0
+  fi
+  say "restos de uma execução anterior em $STATE: parando"
+  "$HERE/stop.sh" "$STATE"
+fi
+
+# The freshly imported database, cached per package version: the import
+# itself takes 15 s or more, a copy of its data directory well under one.
+version=$(dpkg-query -W -f='${Version}' zabbix-server-pgsql)
+SNAPSHOT=$CACHE_DIR/zabbix-${version//[^0-9A-Za-z.]/_}-pg15-v1.tar
+make_snapshot() {
+  local work sock pg php_port php
+  work=$(mktemp -d "$CACHE_DIR/build.XXXXXX")
+  sock=$(mktemp -d /tmp/zbxs.XXXXXX)
+  chown postgres: "$work" "$sock"
+  say "criando o instantâneo do banco (uma vez): $SNAPSHOT"
+  setpriv --reuid=postgres --regid=postgres --init-groups -- \
+    "$PG_BIN/initdb" -D "$work/pgdata" -U "$ZBX_DB_USER" --auth=trust -E UTF8 \
+    --locale=C >"$work/initdb.log"
+  pg=$(start_postgres "$work/pgdata" "$sock")
+  local psql=(psql -h "$sock" -p "$ZBX_PG_PORT" -U "$ZBX_DB_USER" -q -v ON_ERROR_STOP=1)
+  "${psql[@]}" -d postgres -c "CREATE DATABASE $ZBX_DB"
+  for part in schema images data; do
+    say "importando $part.sql.gz"
+    zcat "$ZBX_SCHEMA/$part.sql.gz" | "${psql[@]}" -d "$ZBX_DB" >/dev/null
+  done
+  php_port=$(free_port)
+  php=$(start_php "$php_port" "$sock" "$work/php.log")
+  python3 "$HERE/zabbix_api.py" "http://127.0.0.1:$php_port/api_jsonrpc.php" ready-host
+  stop_pid "$php" php
+  stop_pid "$pg" postgres INT
+  tar -C "$work" -cf "$work/snapshot.tar" pgdata
+  mv "$work/snapshot.tar" "$SNAPSHOT"
+  rm -rf "$work" "$sock"
+}
+mkdir -p "$CACHE_DIR"
+(
+  flock 9
+  [[ -f $SNAPSHOT ]] || make_snapshot
+) 9>"$CACHE_DIR/lock"
+
+SOCK=$(mktemp -d /tmp/zbx.XXXXXX) # short: unix socket paths stop at 108 bytes
+pids=()
+cleanup_on_error() {
+  say "falha ao iniciar; parando o que já tinha subido"
+  for pid in "${pids[@]}"; do kill -TERM -- "$pid" 2>/dev/null || true; done
+  rm -rf "$SOCK"
+}
+trap cleanup_on_error ERR
+
+rm -rf "$STATE/pgdata" "$STATE"/*.log
+tar -C "$STATE" -xf "$SNAPSHOT"
+chown -R postgres: "$STATE/pgdata" "$SOCK"
+chmod 755 "$SOCK"
+pg=$(start_postgres "$STATE/pgdata" "$SOCK")
+pids+=("$pg")
+
+# Another instance may take the port between the check and the bind: retry.
+for attempt in 1 2 3; do
+  port=$(free_port)
+  cat >"$STATE/zabbix_server.conf" <<EOF
+ListenIP=127.0.0.1
+ListenPort=$port
+SocketDir=$SOCK
+PidFile=$SOCK/zabbix_server.pid
+LogType=file
+LogFile=$STATE/zabbix_server.log
+DBHost=$SOCK
+DBPort=$ZBX_PG_PORT
+DBName=$ZBX_DB
+DBUser=$ZBX_DB_USER
+AllowRoot=1
+CacheUpdateFrequency=1
+StartDBSyncers=1
+HousekeepingFrequency=0
+StartTrappers=2
+StartPreprocessors=1
+StartPollers=0
+StartPollersUnreachable=0
+StartHistoryPollers=0
+StartPingers=0
+StartDiscoverers=0
+StartHTTPPollers=0
+StartTimers=1
+StartEscalators=1
+StartAlerters=1
+StartLLDProcessors=1
+StartODBCPollers=0
+StartProxyPollers=0
+EOF
+  setsid zabbix_server -f -c "$STATE/zabbix_server.conf" >>"$STATE/zabbix_server.out" 2>&1 </dev/null &
+  zbx=$!
+  pids+=("-$zbx")
+  if retry_for 30 bash -c "kill -0 $zbx && zabbix_sender -z 127.0.0.1 -p $port -s cgnat-ready -k ready -o 1 | grep -q 'processed: 1'"; then
+    break
+  fi
+  alive "$zbx" && die "zabbix_server não aceitou valores em 30 s (veja $STATE/zabbix_server.log)"
+  ((attempt < 3)) || die "zabbix_server terminou ao iniciar (veja $STATE/zabbix_server.log)"
+  say "zabbix_server terminou ao iniciar na porta $port; tentando outra porta"
+done
+
+php_port=$(free_port)
+php=$(start_php "$php_port" "$SOCK" "$STATE/php.log")
+pids+=("$php")
+
+cat >"$ENV_FILE.tmp" <<EOF
+ZBX_STATE_DIR=$STATE
+ZBX_TRAPPER_PORT=$port
+ZBX_TRAPPER_ADDRESS=127.0.0.1:$port
+ZBX_API_URL=http://127.0.0.1:$php_port/api_jsonrpc.php
+ZBX_PG_SOCKET_DIR=$SOCK
+ZBX_PG_PORT=$ZBX_PG_PORT
+ZBX_PG_DB=$ZBX_DB
+ZBX_PG_USER=$ZBX_DB_USER
+ZBX_SERVER_PID=$zbx
+ZBX_POSTGRES_PID=$pg
+ZBX_PHP_PID=$php
+EOF
+mv "$ENV_FILE.tmp" "$ENV_FILE"
+trap - ERR
+say "pronto em $((SECONDS - started)) s: trapper 127.0.0.1:$port, API 127.0.0.1:$php_port, estado em $STATE"

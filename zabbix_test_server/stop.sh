@@ -1,0 +1,21 @@
+#!/bin/bash
+# Stops the private Zabbix test server of STATE_DIR by the pids in its env
+# file (php -S, zabbix_server with its children, postgres) and removes its
+# sockets and database copy; the logs stay for a look afterwards.
+# Usage: stop.sh [STATE_DIR]
+set -euo pipefail
+source "$(dirname "$0")/lib.sh"
+
+STATE=${1:-$DEFAULT_STATE_DIR}
+ENV_FILE=$STATE/env
+if [[ ! -f $ENV_FILE ]]; then
+  say "nada a parar em $STATE (sem arquivo env)"
+  exit 0
+fi
+source "$ENV_FILE"
+stop_pid "$ZBX_PHP_PID" php
+stop_pid "$ZBX_SERVER_PID" zabbix_server TERM group
+stop_pid "$ZBX_POSTGRES_PID" postgres INT
+case $ZBX_PG_SOCKET_DIR in /tmp/zbx.*) rm -rf "$ZBX_PG_SOCKET_DIR" ;; esac
+rm -rf "$STATE/pgdata" "$ENV_FILE"
+say "parado: $STATE"

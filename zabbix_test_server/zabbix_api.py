@@ -1,0 +1,133 @@
+#!/usr/bin/env python3
+"""JSON-RPC calls to the private test server's frontend API.
+
+  zabbix_api.py URL ping
+  zabbix_api.py URL ready-host TRAPPER_PORT
+  zabbix_api.py URL import TRAPPER_PORT TEMPLATE_YAML HOSTNAME...
+"""
+import json
+import subprocess
+import sys
+import time
+import urllib.request
+
+READY_HOST = "cgnat-ready"  # owns the trapper item start.sh probes
+READY_KEY = "ready"
+MARKER_KEY = "cgnat.test.ready"  # made and removed again on each new host
+HOST_GROUP = "CGNAT"
+TEMPLATE = "CGNAT Linux"
+UNSIGNED, TRAPPER = 3, 2
+
+
+class Api:
+    def __init__(self, url):
+        self.url, self.auth, self.next_id = url, None, 1
+
+    def call(self, method, params):
+        body = {"jsonrpc": "2.0", "method": method, "params": params,
+                "id": self.next_id}
+        self.next_id += 1
+        if self.auth:
+            body["auth"] = self.auth
+        request = urllib.request.Request(
+            self.url, json.dumps(body).encode(),
+            {"Content-Type": "application/json-rpc"})
+        with urllib.request.urlopen(request, timeout=30) as answer:
+            reply = json.load(answer)
+        if "error" in reply:
+            error = reply["error"]
+            raise SystemExit(f"API {method}: {error.get('message')} "
+                             f"{error.get('data')}")
+        return reply["result"]
+
+    def login(self):
+        self.auth = self.call("user.login",
+                              {"username": "Admin", "password": "zabbix"})
+
+
+def group_id(api, name):
+    found = api.call("hostgroup.get", {"filter": {"name": [name]}})
+    if found:
+        return found[0]["groupid"]
+    return api.call("hostgroup.create", {"name": name})["groupids"][0]
+
+
+def create_host(api, name, templates=()):
+    if api.call("host.get", {"filter": {"host": [name]}}):
+        return None  # already there: imports are idempotent
+    interface = {"type": 1, "main": 1, "useip": 1, "ip": "127.0.0.1",
+                 "dns": "", "port": "10050"}
+    return api.call("host.create", {
+        "host": name, "groups": [{"groupid": group_id(api, HOST_GROUP)}],
+        "interfaces": [interface],
+        "templates": [{"templateid": t} for t in templates]})["hostids"][0]
+
+
+def trapper_item(api, hostid, key):
+    return api.call("item.create", {
+        "hostid": hostid, "name": key, "key_": key, "type": TRAPPER,
+        "value_type": UNSIGNED})["itemids"][0]
+
+
+def accepted(port, host, key, seconds):
+    """Sends until the server processes a value: its cache knows the item."""
+    end = time.monotonic() + seconds
+    while time.monotonic() < end:
+        out = subprocess.run(
+            ["zabbix_sender", "-z", "127.0.0.1", "-p", str(port), "-s", host,
+             "-k", key, "-o", "1"], capture_output=True, text=True).stdout
+        if "processed: 1" in out:
+            return True
+        time.sleep(0.1)
+    return False
+
+
+def import_template(api, port, yaml_path, hosts):
+    with open(yaml_path, encoding="utf-8") as f:
+        source = f.read()
+    both = {"createMissing": True, "updateExisting": True}
+    rules = {"groups": {"createMissing": True}, "templates": both,
+             "valueMaps": dict(both, deleteMissing=True),
+             "items": dict(both, deleteMissing=True),
+             "triggers": dict(both, deleteMissing=True),
+             "templateLinkage": {"createMissing": True}}
+    api.call("configuration.import",
+             {"format": "yaml", "source": source, "rules": rules})
+    template = api.call("template.get", {"filter": {"host": [TEMPLATE]}})
+    if not template:
+        raise SystemExit(f"o template '{TEMPLATE}' não apareceu após a importação")
+    for host in hosts:
+        hostid = create_host(api, host, [template[0]["templateid"]])
+        if hostid is None:
+            continue
+        # The marker is created last, so once the trapper takes it the
+        # server's cache holds the host and all its template items.
+        marker = trapper_item(api, hostid, MARKER_KEY)
+        if not accepted(port, host, MARKER_KEY, 30):
+            raise SystemExit(f"o servidor não passou a aceitar o host {host} em 30 s")
+        api.call("item.delete", [marker])
+        print(f"[zabbix-test] host {host} criado com o template {TEMPLATE}",
+              file=sys.stderr)
+
+
+def main(argv):
+    if len(argv) < 3:
+        raise SystemExit(__doc__)
+    api = Api(argv[1])
+    command = argv[2]
+    if command == "ping":
+        api.call("apiinfo.version", {})
+    elif command == "ready-host":
+        api.login()
+        hostid = create_host(api, READY_HOST)
+        if hostid:
+            trapper_item(api, hostid, READY_KEY)
+    elif command == "import" and len(argv) >= 6:
+        api.login()
+        import_template(api, argv[3], argv[4], argv[5:])
+    else:
+        raise SystemExit(__doc__)
+
+
+if __name__ == "__main__":
+    main(sys.argv)
