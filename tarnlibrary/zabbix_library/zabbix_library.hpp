@@ -6,6 +6,8 @@
 namespace tarn {
 
 inline constexpr const char *ZABBIX_DEFAULT_PORT = "10051";
+// Connect and exchange of one delivery, together.
+inline constexpr int ZABBIX_EXCHANGE_LIMIT_MS = 5000;
 
 struct ServerAddress {
   std::string host; // name or address, IPv6 without brackets

@@ -1,0 +1,68 @@
+// A Zabbix trapper stand-in on 127.0.0.1 for tests: records each request and
+// answers as a test scripts it, including the faults a real network shows.
+#pragma once
+
+#include <functional>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+namespace testing_support {
+
+// What the trapper does with one connection.
+struct TrapperReply {
+  std::string bytes;        // written after the request was read
+  int delay_ms = 0;         // pause before writing
+  bool read_request = true; // false: reply (or close) at once, unread
+  bool hold_open = false;   // after writing, keep open until the peer closes
+};
+
+// A framed answer with the protocol flag and this JSON text.
+std::string trapper_answer(std::string_view json);
+// A framed answer counting one item as processed.
+TrapperReply trapper_success();
+// The answer the real server gives for an unknown host or key.
+TrapperReply trapper_rejection();
+
+struct SentItem {
+  std::string host, key, value;
+  bool operator==(const SentItem &) const = default;
+};
+
+class FakeTrapper {
+public:
+  // Decides the reply for the connection with this index (0 first).
+  using Script = std::function<TrapperReply(size_t connection)>;
+
+  explicit FakeTrapper(Script script = [](size_t) {
+    return trapper_success();
+  });
+  ~FakeTrapper();
+  FakeTrapper(const FakeTrapper &) = delete;
+  FakeTrapper &operator=(const FakeTrapper &) = delete;
+
+  int port() const { return port_; }
+  std::string address() const; // "127.0.0.1:port"
+  // Raw bytes of each connection's request, in order of arrival.
+  std::vector<std::string> requests() const;
+  // The items of every well-formed request, in order.
+  std::vector<SentItem> items() const;
+
+private:
+  void serve();
+  void handle(int connection, const TrapperReply &reply);
+  bool wait_readable(int fd, int timeout_ms) const; // false when stopping
+
+  Script script_;
+  int listener_ = -1;
+  int wake_[2] = {-1, -1};
+  int port_ = 0;
+  size_t served_ = 0; // touched by the serving thread only
+  mutable std::mutex mutex_;
+  std::vector<std::string> requests_;
+  std::thread thread_;
+};
+
+} // namespace testing_support
