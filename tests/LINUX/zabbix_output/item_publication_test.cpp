@@ -1,0 +1,229 @@
+#include "LINUX/collection/catalogue.hpp"
+#include "LINUX/run_control/end_process.hpp"
+#include "LINUX/run_control/run_settings.hpp"
+#include "LINUX/zabbix_output/zabbix_output.hpp"
+#include "tarnlibrary/process_library/process_library.hpp"
+
+#include <algorithm>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+using testing::internal::CaptureStderr;
+using testing::internal::CaptureStdout;
+using testing::internal::GetCapturedStderr;
+using testing::internal::GetCapturedStdout;
+using Send = std::pair<std::string, std::string>;
+
+struct Outcome {
+  std::vector<Send> sends;
+  std::string out, err;
+  int status = -1;
+};
+
+Outcome publish(const cgnat::DiscoveryDocument &summary,
+                const cgnat::DiscoveryDocument &errors) {
+  Outcome outcome;
+  CaptureStdout();
+  CaptureStderr();
+  try {
+    cgnat::publish_items(
+        summary, errors,
+        [&](const std::string &chave, const std::string &item) {
+          outcome.sends.emplace_back(chave, item);
+        });
+  } catch (const cgnat::EndProcess &end) {
+    outcome.status = end.status;
+  }
+  outcome.out = GetCapturedStdout();
+  outcome.err = GetCapturedStderr();
+  return outcome;
+}
+
+std::string row_value(size_t row) { return "v" + std::to_string(row); }
+
+// Documents holding every published macro; row i's value is "v<i>", except
+// the table-full flag, which is an integer.
+struct Documents {
+  cgnat::DiscoveryDocument summary{cgnat::MetricMap{}};
+  cgnat::DiscoveryDocument errors{cgnat::MetricMap{}};
+};
+Documents full_documents(int table_full) {
+  Documents documents;
+  for (size_t i = 0; i < cgnat::PUBLISHED_ITEMS.size(); ++i) {
+    const auto &row = cgnat::PUBLISHED_ITEMS[i];
+    auto &map = row.document == cgnat::Document::summary ? documents.summary[0]
+                                                         : documents.errors[0];
+    if (row.item_key == "tableFull")
+      map.store(row.macro, table_full);
+    else
+      map.store(row.macro, row_value(i));
+  }
+  return documents;
+}
+
+struct Case {
+  std::string name;
+  int table_full = 0;
+  std::vector<std::string> removed{}; // macros taken out of the documents
+  bool extras = false;                // unpublished macros added
+  bool empty_summary = false;         // the summary document holds no map
+  std::string err{};                  // expected standard error
+};
+void PrintTo(const Case &c, std::ostream *os) { *os << c.name; }
+
+const Case CASES[] = {
+    {"all_present_flag_0", 0},
+    {"all_present_flag_1", 1},
+    {"unpublished_and_extra_macros_ignored", 1, {}, true},
+    {"table_full_missing",
+     0,
+     {"{#TABLE_FULL}"},
+     false,
+     false,
+     "Erro: métricas ausentes na saída do equipamento: {#TABLE_FULL} "
+     "(tableFull)\n"},
+    {"two_error_macros_missing",
+     1,
+     {"{#MAPPING_TABLE_FULL_IN}", "{#MAPPING_TABLE_FULL_OUT}"},
+     false,
+     false,
+     "Erro: métricas ausentes na saída do equipamento: "
+     "{#MAPPING_TABLE_FULL_IN} (mappingTableFullIN), "
+     "{#MAPPING_TABLE_FULL_OUT} (mappingTableFullOUT)\n"},
+    {"first_and_last_missing",
+     0,
+     {"{#FAILED_TO_ALLOCATE_SUBSCRIBER_ADDRESS_OUT}", "{#ACTIVE_SESSIONS}"},
+     false,
+     false,
+     "Erro: métricas ausentes na saída do equipamento: {#ACTIVE_SESSIONS} "
+     "(activeSessions), {#FAILED_TO_ALLOCATE_SUBSCRIBER_ADDRESS_OUT} "
+     "(failedAllocateSubscriberAddressOUT)\n"},
+};
+
+class Publication : public testing::TestWithParam<Case> {};
+
+TEST_P(Publication, SendsEveryPresentRowInOrderAndReportsTheRest) {
+  const Case &c = GetParam();
+  Documents documents = full_documents(c.table_full);
+  for (const auto &macro : c.removed)
+    for (auto *map : {&documents.summary[0], &documents.errors[0]})
+      std::erase_if(map->entries(),
+                    [&](const auto &entry) { return entry.first == macro; });
+  if (c.extras) {
+    documents.summary[0].store("{#PUBLIC_ADDRESS_MAPPING_TABLE}", "x");
+    documents.errors[0].store("{#SUBSCRIBER_TABLE_FULL_IN}", "x");
+    documents.errors[0].store("{#SUBSCRIBER_TABLE_FULL_OUT}", "x");
+    documents.errors[0].store("{#DEST_SESSION_TABLE_FULL_IN}", "x");
+    documents.errors[0].store("{#DEST_SESSION_TABLE_FULL_OUT}", "x");
+  }
+
+  Outcome outcome = publish(documents.summary, documents.errors);
+
+  std::vector<Send> expected;
+  for (size_t i = 0; i < cgnat::PUBLISHED_ITEMS.size(); ++i) {
+    const auto &row = cgnat::PUBLISHED_ITEMS[i];
+    if (std::find(c.removed.begin(), c.removed.end(), row.macro) !=
+        c.removed.end())
+      continue;
+    expected.emplace_back(row.item_key, row.item_key == "tableFull"
+                                            ? std::to_string(c.table_full)
+                                            : row_value(i));
+  }
+  EXPECT_EQ(outcome.sends, expected);
+  EXPECT_EQ(outcome.sends.size(), 36 - c.removed.size());
+  EXPECT_EQ(outcome.out, c.removed.empty() ? "OK\n" : "");
+  EXPECT_EQ(outcome.err, c.err);
+  EXPECT_EQ(outcome.status, c.removed.empty() ? 0 : 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Items, Publication, testing::ValuesIn(CASES),
+                         [](const auto &info) { return info.param.name; });
+
+TEST(PublicationOrder, LandmarkRowsOfTheSendTable) {
+  Documents documents = full_documents(1);
+  Outcome outcome = publish(documents.summary, documents.errors);
+  ASSERT_EQ(outcome.sends.size(), 36u);
+  EXPECT_EQ(outcome.sends[0], Send("activeSessions", "v0"));
+  EXPECT_EQ(outcome.sends[4], Send("tableFull", "1"));
+  EXPECT_EQ(outcome.sends[5].first, "publicAddressUsed");
+  EXPECT_EQ(outcome.sends[11].first, "cgnatSessions");
+  EXPECT_EQ(outcome.sends[13].first, "threadContentionErrors");
+  EXPECT_EQ(outcome.sends[14].first, "untranslatableICMPMessageIN");
+  EXPECT_EQ(outcome.sends[22].first, "mappingTableFullIN");
+  EXPECT_EQ(outcome.sends[23].first, "mappingTableFullOUT");
+  EXPECT_EQ(outcome.sends[35].first, "failedAllocateSubscriberAddressOUT");
+}
+
+TEST(PublicationDocuments, EmptySummaryDocumentStillSendsErrorItems) {
+  Documents documents = full_documents(0);
+  documents.summary.clear();
+  Outcome outcome = publish(documents.summary, documents.errors);
+  ASSERT_EQ(outcome.sends.size(), 22u);
+  EXPECT_EQ(outcome.sends[0].first, "untranslatableICMPMessageIN");
+  EXPECT_EQ(outcome.status, 1);
+  EXPECT_EQ(outcome.out, "");
+  for (const auto &row : cgnat::PUBLISHED_ITEMS) {
+    if (row.document == cgnat::Document::summary) {
+      EXPECT_NE(outcome.err.find(std::string(row.macro) + " (" +
+                                 std::string(row.item_key) + ")"),
+                std::string::npos)
+          << row.macro;
+    }
+  }
+}
+
+TEST(PublicationDocuments, TimeoutDuringASendStopsPublication) {
+  Documents documents = full_documents(0);
+  int calls = 0;
+  CaptureStdout();
+  EXPECT_THROW(cgnat::publish_items(documents.summary, documents.errors,
+                                    [&](const auto &, const auto &) {
+                                      if (++calls == 3)
+                                        throw tarn::TimeoutException(300);
+                                    }),
+               tarn::TimeoutException);
+  EXPECT_EQ(GetCapturedStdout(), "");
+  EXPECT_EQ(calls, 3);
+}
+
+TEST(PublicationDelivery, EveryDeliveryFailingStillEndsWithOK) {
+  // Nothing listens on a port we bound and closed again: each delivery is
+  // refused at once.
+  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t size = sizeof address;
+  ::bind(fd, reinterpret_cast<sockaddr *>(&address), size);
+  ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &size);
+  ::close(fd);
+  cgnat::RunSettings run;
+  run.zabbix_host = "cgnat-test";
+  run.zabbix_server = "127.0.0.1:" + std::to_string(ntohs(address.sin_port));
+  cgnat::set_settings(run);
+
+  Documents documents = full_documents(0);
+  CaptureStdout();
+  int status = -1;
+  try {
+    cgnat::publish_items(documents.summary, documents.errors);
+  } catch (const cgnat::EndProcess &end) {
+    status = end.status;
+  }
+  std::string out = GetCapturedStdout();
+  std::string line = "Ocorreu um erro ao enviar os itens para o zabbix "
+                     "servidor Zabbix " +
+                     run.zabbix_server +
+                     ": conexão recusada (nada escuta nessa porta?)\n";
+  std::string expected;
+  for (int i = 0; i < 36; ++i)
+    expected += line;
+  EXPECT_EQ(out, expected + "OK\n");
+  EXPECT_EQ(status, 0);
+}
+
+} // namespace
