@@ -1,0 +1,53 @@
+// "show cgnat errors" lines to inbound and outbound counters.
+#include "LINUX/collection/catalogue.hpp"
+#include "LINUX/collection/collection.hpp"
+#include "LINUX/collection/text.hpp"
+
+#include <array>
+
+namespace cgnat {
+namespace {
+
+std::array<std::string, chaves_errors.size()> lower_labels() {
+  std::array<std::string, chaves_errors.size()> labels;
+  for (size_t row = 0; row < chaves_errors.size(); ++row)
+    labels[row] = to_lower(chaves_errors[row].label);
+  return labels;
+}
+
+// Tokens before the two counters, joined by single spaces.
+std::string name_part(const std::vector<std::string_view> &words) {
+  std::string name;
+  for (size_t i = 0; i + 2 < words.size(); ++i) {
+    if (i > 0)
+      name.push_back(' ');
+    name.append(words[i]);
+  }
+  return name;
+}
+
+} // namespace
+
+MetricMap parse_errors(const std::vector<std::string> &lines_errors) {
+  const auto labels = lower_labels();
+  MetricMap data_erros;
+  for (const std::string &line : lines_errors) {
+    const std::vector<std::string_view> words = tokens(line);
+    if (words.size() < 3)
+      continue;
+    const std::string name = to_lower(name_part(words));
+    for (size_t row = 0; row < labels.size(); ++row) {
+      if (name.find(labels[row]) == std::string::npos)
+        continue;
+      const std::string_view key = chaves_errors[row].key;
+      data_erros.store(std::string(key).append(INBOUND_SUFFIX),
+                       std::string(words[words.size() - 2]));
+      data_erros.store(std::string(key).append(OUTBOUND_SUFFIX),
+                       std::string(words.back()));
+      break;
+    }
+  }
+  return data_erros;
+}
+
+} // namespace cgnat
