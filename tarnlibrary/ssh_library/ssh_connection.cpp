@@ -1,18 +1,155 @@
-// Placeholder until the SSH component lands; fails loudly, never pretends.
+// The interactive shell session: prompt, commands, close.
+#include "tarnlibrary/process_library/process_library.hpp"
+#include "tarnlibrary/ssh_library/shell_reading.hpp"
 #include "tarnlibrary/ssh_library/ssh_library.hpp"
-
-#include <stdexcept>
+#include "tarnlibrary/ssh_library/ssh_session.hpp"
+#include "tarnlibrary/ssh_library/utf8.hpp"
 
 namespace tarn {
-struct Ssh_connection_3::Session {};
-Ssh_connection_3::Ssh_connection_3(std::string, std::string, std::string,
-                                   std::string, std::string) {}
+
+struct Ssh_connection_3::Session {
+  ShellSession shell;
+};
+
+namespace {
+
+constexpr size_t READ_CHUNK = 1 << 16;
+
+// What a wait was for, for the messages.
+struct Reading {
+  std::string what; // "o prompt" or "o comando \"...\""
+  size_t received = 0;
+};
+
+void write_line(ShellSession &state, const std::string &text,
+                const std::string &what) {
+  std::string line = text + "\n";
+  ssh_channel channel = state.channel.get();
+  auto until = Clock::now() + std::chrono::milliseconds(SILENCE_LIMIT_MS);
+  size_t sent = 0;
+  while (sent < line.size()) {
+    int done = ssh_channel_write(channel, line.data() + sent,
+                                 static_cast<uint32_t>(line.size() - sent));
+    if (done == SSH_ERROR)
+      throw std::runtime_error("SSH " + state.where + ": falha ao enviar " +
+                               what + ": " +
+                               ssh_get_error(state.session.get()));
+    sent += static_cast<size_t>(done);
+    if (sent < line.size() && !wait_for_session(state.session.get(), until))
+      throw std::runtime_error("SSH " + state.where +
+                               ": o dispositivo não aceitou " + what + " em " +
+                               std::to_string(SILENCE_LIMIT_MS / 1000) + " s");
+  }
+}
+
+// Appends the next bytes the shell sends to `into`, waiting for them.
+void read_some(ShellSession &state, Reading &reading, std::string &into) {
+  ssh_channel channel = state.channel.get();
+  char chunk[READ_CHUNK];
+  auto until = Clock::now() + std::chrono::milliseconds(SILENCE_LIMIT_MS);
+  for (;;) {
+    check_deadline();
+    int got = ssh_channel_read_nonblocking(channel, chunk, sizeof chunk, 0);
+    if (got > 0) {
+      reading.received += static_cast<size_t>(got);
+      if (reading.received > OUTPUT_LIMIT)
+        throw std::runtime_error("SSH " + state.where + ": a saída de " +
+                                 reading.what + " passou de " +
+                                 std::to_string(OUTPUT_LIMIT >> 20) +
+                                 " MiB; leitura interrompida");
+      into.assign(chunk, static_cast<size_t>(got));
+      return;
+    }
+    if (got == SSH_ERROR)
+      throw std::runtime_error("SSH " + state.where + ": falha ao ler " +
+                               reading.what + ": " +
+                               ssh_get_error(state.session.get()));
+    if (got == SSH_EOF || ssh_channel_is_eof(channel) ||
+        ssh_channel_is_closed(channel))
+      throw std::runtime_error("SSH " + state.where +
+                               ": o dispositivo encerrou a conexão durante " +
+                               reading.what);
+    if (!wait_for_session(state.session.get(), until))
+      throw std::runtime_error("SSH " + state.where + ": o dispositivo ficou " +
+                               std::to_string(SILENCE_LIMIT_MS / 1000) +
+                               " s sem enviar nada durante " + reading.what);
+  }
+}
+
+void find_prompt(ShellSession &state) {
+  PromptFinder finder;
+  finder.end_data = state.end_data;
+  Reading reading{"a espera do prompt terminado em \"" + state.end_data + "\""};
+  std::string more;
+  for (;;) {
+    read_some(state, reading, more);
+    PromptStep step = feed(finder, more);
+    if (step == PromptStep::Found)
+      break;
+    if (step == PromptStep::SendEmptyLine)
+      write_line(state, "", "a confirmação do prompt");
+  }
+  state.prompt = finder.prompt;
+}
+
+} // namespace
+
+Ssh_connection_3::Ssh_connection_3(std::string host, std::string port,
+                                   std::string user, std::string pwd,
+                                   std::string end_data)
+    : session_(std::make_unique<Session>()) {
+  ShellSession &state = session_->shell;
+  state.host = std::move(host);
+  state.port_text = std::move(port);
+  state.user = std::move(user);
+  state.pwd = std::move(pwd);
+  state.end_data = std::move(end_data);
+  state.where = state.user + "@" + state.host + ":" + state.port_text;
+}
+
 Ssh_connection_3::~Ssh_connection_3() = default;
+
 void Ssh_connection_3::connect() {
-  throw std::logic_error("sessão SSH ainda não implementada");
+  ShellSession &state = session_->shell;
+  open_shell(state);
+  find_prompt(state);
 }
-std::string Ssh_connection_3::execute_command(const std::string &) {
-  throw std::logic_error("sessão SSH ainda não implementada");
+
+std::string Ssh_connection_3::execute_command(const std::string &command) {
+  ShellSession &state = session_->shell;
+  if (!state.channel || state.prompt.empty())
+    throw std::logic_error("SSH " + state.where + ": comando \"" + command +
+                           "\" enviado sem conexão aberta");
+  std::string what = "o comando \"" + command + "\"";
+  write_line(state, command, what);
+  CommandRead read;
+  read.command = command;
+  read.prompt = state.prompt;
+  Reading reading{what};
+  std::string more;
+  do
+    read_some(state, reading, more);
+  while (!feed(read, more));
+  return replace_invalid_utf8(command_output(read));
 }
-void Ssh_connection_3::close() {}
+
+void Ssh_connection_3::close() {
+  ShellSession &state = session_->shell;
+  if (!state.channel)
+    return;
+  // Best effort: the outputs are already in hand, and a device that hung up
+  // first has left the shell anyway.
+  ssh_channel channel = state.channel.get();
+  if (ssh_channel_is_open(channel) && !ssh_channel_is_eof(channel)) {
+    static const char exit_line[] = "exit\n";
+    ssh_channel_write(channel, exit_line, sizeof exit_line - 1);
+    ssh_channel_send_eof(channel);
+  }
+  ssh_channel_close(channel);
+  state.channel.reset();
+  ssh_disconnect(state.session.get());
+  state.session.reset();
+  state.prompt.clear();
+}
+
 } // namespace tarn

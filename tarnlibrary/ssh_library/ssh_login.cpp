@@ -1,0 +1,183 @@
+// From nothing to an open shell channel: connection, host key, password.
+#include "tarnlibrary/process_library/process_library.hpp"
+#include "tarnlibrary/ssh_library/ssh_port.hpp"
+#include "tarnlibrary/ssh_library/ssh_session.hpp"
+
+#include <cstdlib>
+#include <poll.h>
+#include <pwd.h>
+#include <unistd.h>
+
+namespace tarn {
+namespace {
+
+constexpr int KBDINT_ROUNDS = 8;
+constexpr long CLOSE_FLUSH_SECONDS = 5;
+
+std::string user_known_hosts() {
+  const char *home = std::getenv("HOME");
+  if (home == nullptr || *home == '\0') {
+    const passwd *entry = getpwuid(getuid());
+    home = entry != nullptr ? entry->pw_dir : "/";
+  }
+  return std::string(home) + "/.ssh/known_hosts";
+}
+
+void set_options(ShellSession &state, int port) {
+  ssh_session session = state.session.get();
+  int verbosity = SSH_LOG_NOLOG, yes = 1;
+  bool no = false;
+  long flush_seconds = CLOSE_FLUSH_SECONDS;
+  std::string known = user_known_hosts();
+  bool ok =
+      ssh_options_set(session, SSH_OPTIONS_LOG_VERBOSITY, &verbosity) == 0 &&
+      ssh_options_set(session, SSH_OPTIONS_PROCESS_CONFIG, &no) == 0 &&
+      ssh_options_set(session, SSH_OPTIONS_HOST, state.host.c_str()) == 0 &&
+      ssh_options_set(session, SSH_OPTIONS_PORT, &port) == 0 &&
+      ssh_options_set(session, SSH_OPTIONS_USER, state.user.c_str()) == 0 &&
+      ssh_options_set(session, SSH_OPTIONS_KNOWNHOSTS, known.c_str()) == 0 &&
+      ssh_options_set(session, SSH_OPTIONS_GLOBAL_KNOWNHOSTS,
+                      "/etc/ssh/ssh_known_hosts") == 0 &&
+      ssh_options_set(session, SSH_OPTIONS_NODELAY, &yes) == 0 &&
+      ssh_options_set(session, SSH_OPTIONS_TIMEOUT, &flush_seconds) == 0;
+  if (!ok)
+    throw std::runtime_error(
+        "SSH " + state.where +
+        ": opções da sessão recusadas: " + ssh_get_error(session));
+}
+
+void check_host_key(ShellSession &state) {
+  switch (ssh_session_is_known_server(state.session.get())) {
+  case SSH_KNOWN_HOSTS_OK:
+  case SSH_KNOWN_HOSTS_UNKNOWN:
+  case SSH_KNOWN_HOSTS_NOT_FOUND:
+    return; // unknown hosts are accepted and not recorded
+  case SSH_KNOWN_HOSTS_CHANGED:
+  case SSH_KNOWN_HOSTS_OTHER:
+    throw std::runtime_error(
+        "SSH " + state.where +
+        ": a chave do servidor difere da registrada em known_hosts "
+        "(~/.ssh/known_hosts ou /etc/ssh/ssh_known_hosts); conexão recusada "
+        "antes de enviar a senha. Confirme se o equipamento foi trocado e "
+        "atualize o known_hosts, ou investigue uma interceptação");
+  default:
+    throw std::runtime_error("SSH " + state.where +
+                             ": não foi possível verificar a chave do "
+                             "servidor em known_hosts: " +
+                             ssh_get_error(state.session.get()));
+  }
+}
+
+int keyboard_interactive(ShellSession &state, Clock::time_point until,
+                         const std::string &late) {
+  ssh_session session = state.session.get();
+  for (int round = 0; round < KBDINT_ROUNDS; ++round) {
+    int result = drive(session, SSH_AUTH_AGAIN, until, late, [&] {
+      return ssh_userauth_kbdint(session, nullptr, nullptr);
+    });
+    if (result != SSH_AUTH_INFO)
+      return result;
+    // Network devices ask for the password here, sometimes in several
+    // rounds; every prompt gets it.
+    int prompts = ssh_userauth_kbdint_getnprompts(session);
+    for (int i = 0; i < prompts; ++i)
+      ssh_userauth_kbdint_setanswer(session, static_cast<unsigned>(i),
+                                    state.pwd.c_str());
+  }
+  return SSH_AUTH_DENIED;
+}
+
+void authenticate(ShellSession &state, Clock::time_point until,
+                  const std::string &late) {
+  ssh_session session = state.session.get();
+  int result = drive(session, SSH_AUTH_AGAIN, until, late,
+                     [&] { return ssh_userauth_none(session, nullptr); });
+  if (result == SSH_AUTH_SUCCESS)
+    return;
+  int methods = ssh_userauth_list(session, nullptr);
+  if (methods & SSH_AUTH_METHOD_PASSWORD)
+    result = drive(session, SSH_AUTH_AGAIN, until, late, [&] {
+      return ssh_userauth_password(session, nullptr, state.pwd.c_str());
+    });
+  else if (methods & SSH_AUTH_METHOD_INTERACTIVE)
+    result = keyboard_interactive(state, until, late);
+  else
+    throw std::runtime_error("SSH " + state.where +
+                             ": o servidor não aceita senha (nem password nem "
+                             "keyboard-interactive) para o usuário \"" +
+                             state.user + "\"");
+  if (result == SSH_AUTH_SUCCESS)
+    return;
+  if (result == SSH_AUTH_ERROR)
+    throw std::runtime_error(
+        "SSH " + state.where +
+        ": falha durante a autenticação: " + ssh_get_error(session));
+  throw std::runtime_error("SSH " + state.where +
+                           ": autenticação recusada para o usuário \"" +
+                           state.user + "\"; confira o usuário e a senha");
+}
+
+void start_shell(ShellSession &state, Clock::time_point until,
+                 const std::string &late) {
+  ssh_session session = state.session.get();
+  state.channel.reset(ssh_channel_new(session));
+  if (!state.channel)
+    throw std::runtime_error("SSH " + state.where +
+                             ": não foi possível criar o canal");
+  ssh_channel channel = state.channel.get();
+  auto refuse = [&](const std::string &what) {
+    return std::runtime_error("SSH " + state.where + ": " + what + ": " +
+                              ssh_get_error(session));
+  };
+  if (drive(session, SSH_AGAIN, until, late,
+            [&] { return ssh_channel_open_session(channel); }) != SSH_OK)
+    throw refuse("o servidor recusou abrir um canal de sessão");
+  // Wide enough that no device line wraps.
+  if (drive(session, SSH_AGAIN, until, late, [&] {
+        return ssh_channel_request_pty_size(channel, "vt100", 511, 24);
+      }) != SSH_OK)
+    throw refuse("o servidor recusou o terminal (PTY)");
+  if (drive(session, SSH_AGAIN, until, late,
+            [&] { return ssh_channel_request_shell(channel); }) != SSH_OK)
+    throw refuse("o servidor recusou abrir o shell");
+}
+
+} // namespace
+
+bool wait_for_session(ssh_session session, Clock::time_point until) {
+  auto left = std::chrono::ceil<std::chrono::milliseconds>(until - Clock::now())
+                  .count();
+  if (left <= 0)
+    return false;
+  short events = POLLIN;
+  if (ssh_get_poll_flags(session) & SSH_WRITE_PENDING)
+    events |= POLLOUT;
+  wait_for_fd(ssh_get_fd(session), events, static_cast<int>(left));
+  return true;
+}
+
+void open_shell(ShellSession &state) {
+  int port = parse_port(state.port_text, state.host);
+  state.where = state.user + "@" + state.host + ":" + std::to_string(port);
+  state.session.reset(ssh_new());
+  if (!state.session)
+    throw std::runtime_error("SSH " + state.where +
+                             ": não foi possível criar a sessão");
+  set_options(state, port);
+  ssh_session session = state.session.get();
+  ssh_set_blocking(session, 0);
+  auto until = Clock::now() + std::chrono::milliseconds(CONNECT_LIMIT_MS);
+  std::string late = "SSH " + state.where + ": tempo esgotado (" +
+                     std::to_string(CONNECT_LIMIT_MS / 1000) +
+                     " s) ao conectar e autenticar";
+  if (drive(session, SSH_AGAIN, until, late,
+            [&] { return ssh_connect(session); }) != SSH_OK)
+    throw std::runtime_error(
+        "SSH " + state.where +
+        ": não foi possível conectar: " + ssh_get_error(session));
+  check_host_key(state);
+  authenticate(state, until, late);
+  start_shell(state, until, late);
+}
+
+} // namespace tarn

@@ -1,0 +1,59 @@
+// Internals of the SSH component: owned libssh handles and non-blocking
+// steps bounded by time.
+#pragma once
+
+#include <chrono>
+#include <libssh/libssh.h>
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+namespace tarn {
+
+struct SessionFree {
+  void operator()(ssh_session session) const { ssh_free(session); }
+};
+struct ChannelFree {
+  void operator()(ssh_channel channel) const { ssh_channel_free(channel); }
+};
+using SessionHandle = std::unique_ptr<ssh_session_struct, SessionFree>;
+using ChannelHandle = std::unique_ptr<ssh_channel_struct, ChannelFree>;
+
+using Clock = std::chrono::steady_clock;
+
+inline constexpr int CONNECT_LIMIT_MS = 10'000;
+inline constexpr int SILENCE_LIMIT_MS = 60'000;
+inline constexpr size_t OUTPUT_LIMIT = size_t{64} << 20;
+
+// Everything one connection owns.
+struct ShellSession {
+  std::string host, port_text, user, pwd, end_data;
+  std::string where; // "user@host:port" for messages
+  // Declared in this order so the channel is freed before its session.
+  SessionHandle session;
+  ChannelHandle channel;
+  std::string prompt; // visible prompt, once found
+};
+
+// Waits until libssh's socket can make progress, at most until `until`;
+// false when that moment passed. Honours the run's deadline.
+bool wait_for_session(ssh_session session, Clock::time_point until);
+
+// Runs a non-blocking libssh step until it stops answering `again`;
+// raises std::runtime_error with `timeout_text` once `until` passed.
+template <class Step>
+int drive(ssh_session session, int again, Clock::time_point until,
+          const std::string &timeout_text, Step step) {
+  for (;;) {
+    int result = step();
+    if (result != again)
+      return result;
+    if (!wait_for_session(session, until))
+      throw std::runtime_error(timeout_text);
+  }
+}
+
+// Connects, checks the host key, authenticates and opens the shell.
+void open_shell(ShellSession &state);
+
+} // namespace tarn

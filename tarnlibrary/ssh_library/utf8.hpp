@@ -1,0 +1,13 @@
+// Device bytes to valid UTF-8 text.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace tarn {
+
+// Copies bytes, replacing each maximal ill-formed subpart (the longest prefix
+// of a well-formed sequence, or one bad byte) with U+FFFD.
+std::string replace_invalid_utf8(std::string_view bytes);
+
+} // namespace tarn
