@@ -93,19 +93,4 @@ TEST(ItemSender, RealDeliveryReachesTheRunsServerAndHost) {
                                  {"cgnat-test", "activeSessions", "1234"}}));
 }
 
-TEST(ItemSender, RejectedDeliveryIsOneLineNamingServer) {
-  testing_support::FakeTrapper trapper(
-      [](size_t) { return testing_support::trapper_rejection(); });
-  use_server(trapper.address());
-  CaptureStdout();
-  cgnat::sendZabbix("tableFull", "0");
-  std::string out = GetCapturedStdout();
-  std::string start = "Ocorreu um erro ao enviar os itens para o zabbix "
-                      "servidor Zabbix " +
-                      trapper.address() +
-                      ": o item \"tableFull\" não foi aceito";
-  EXPECT_EQ(out.substr(0, start.size()), start) << out;
-  EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 1) << out;
-}
-
 } // namespace
