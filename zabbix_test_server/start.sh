@@ -59,10 +59,11 @@ SOCK=$(mktemp -d /tmp/zbx.XXXXXX) # short: unix socket paths stop at 108 bytes
 pids=()
 cleanup_on_error() {
   say "falha ao iniciar; parando o que já tinha subido"
+  trap - EXIT
   for pid in "${pids[@]}"; do kill -TERM -- "$pid" 2>/dev/null || true; done
   rm -rf "$SOCK"
 }
-trap cleanup_on_error ERR
+trap cleanup_on_error EXIT # die exits without raising ERR
 
 rm -rf "$STATE/pgdata" "$STATE"/*.log
 tar -C "$STATE" -xf "$SNAPSHOT"
@@ -133,5 +134,5 @@ ZBX_POSTGRES_PID=$pg
 ZBX_PHP_PID=$php
 EOF
 mv "$ENV_FILE.tmp" "$ENV_FILE"
-trap - ERR
+trap - EXIT
 say "pronto em $((SECONDS - started)) s: trapper 127.0.0.1:$port, API 127.0.0.1:$php_port, estado em $STATE"

@@ -1,0 +1,196 @@
+// The Zabbix template an operator imports must carry exactly the item keys
+// the collector sends; read as text, the way an operator's diff would.
+#include "LINUX/collection/catalogue.hpp"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct TemplateItem {
+  std::string type, key, value_type, valuemap;
+};
+
+std::string template_text() {
+  std::ifstream file(std::string(CGNAT_SOURCE_DIR) +
+                     "/zabbix_template/cgnat_collector.yaml");
+  std::stringstream text;
+  text << file.rdbuf();
+  return text.str();
+}
+
+std::string unquote(std::string value) {
+  if (value.size() >= 2 && value.front() == '\'' && value.back() == '\'') {
+    value = value.substr(1, value.size() - 2);
+    for (auto at = value.find("''"); at != std::string::npos;
+         at = value.find("''", at + 1))
+      value.erase(at, 1);
+  }
+  return value;
+}
+
+// The entries of the template's "items:" list, in file order.
+std::vector<TemplateItem> template_items(const std::string &text) {
+  std::vector<TemplateItem> items;
+  std::istringstream lines(text);
+  bool in_items = false;
+  for (std::string line; std::getline(lines, line);) {
+    if (line.rfind("      ", 0) == 0 && line.size() > 6 && line[6] != ' ')
+      in_items = line == "      items:";
+    if (!in_items)
+      continue;
+    if (line.rfind("        - uuid:", 0) == 0)
+      items.emplace_back();
+    auto field = [&](const std::string &name, std::string &out) {
+      std::string prefix = "          " + name + ": ";
+      if (line.rfind(prefix, 0) == 0)
+        out = unquote(line.substr(prefix.size()));
+    };
+    if (!items.empty()) {
+      field("type", items.back().type);
+      field("key", items.back().key);
+      field("value_type", items.back().value_type);
+      field("  name", items.back().valuemap); // under "valuemap:"
+    }
+  }
+  return items;
+}
+
+std::vector<std::string> trigger_expressions(const std::string &text) {
+  std::vector<std::string> expressions;
+  std::regex expression_line(R"(^\s+expression: (.*)$)");
+  std::istringstream lines(text);
+  for (std::string line; std::getline(lines, line);) {
+    std::smatch match;
+    if (std::regex_match(line, match, expression_line))
+      expressions.push_back(unquote(match[1]));
+  }
+  return expressions;
+}
+
+TEST(TemplateFile, TrapperKeysAreThePublishedItemsInSendOrder) {
+  std::vector<std::string> trapper_keys, published;
+  for (const auto &item : template_items(template_text()))
+    if (item.type == "TRAP")
+      trapper_keys.push_back(item.key);
+  for (const auto &row : cgnat::PUBLISHED_ITEMS)
+    published.emplace_back(row.item_key);
+  EXPECT_EQ(trapper_keys, published);
+}
+
+// The collector sends digits only; text items would hide a broken device
+// value instead of flagging the item.
+TEST(TemplateFile, TrapperItemsAreUnsignedAndTableFullIsMapped) {
+  for (const auto &item : template_items(template_text())) {
+    if (item.type != "TRAP")
+      continue;
+    EXPECT_EQ(item.value_type, "UNSIGNED") << item.key;
+    if (item.key == "tableFull") {
+      EXPECT_FALSE(item.valuemap.empty());
+    }
+  }
+}
+
+// Launches the collector with its seven-word command line in the order run
+// control reads it: mode, host, port, user, password, Zabbix host.
+TEST(TemplateFile, ExternalCheckLaunchesTheCollectorInTheBackground) {
+  std::vector<std::string> external;
+  for (const auto &item : template_items(template_text()))
+    if (item.type != "TRAP")
+      external.push_back(item.type + " " + item.key);
+  EXPECT_EQ(external,
+            std::vector<std::string>{
+                "EXTERNAL "
+                "cgnat-collector[\"launch_discoveryLinux\",\"{HOST.CONN}\","
+                "\"{$CGNAT.SSH.PORT}\",\"{$CGNAT.SSH.USER}\","
+                "\"{$CGNAT.SSH.PASSWORD}\",\"{HOST.HOST}\"]"});
+}
+
+TEST(TemplateFile, EveryUserMacroUsedIsDefinedAndThePasswordIsSecret) {
+  std::string text = template_text();
+  std::set<std::string> used, defined;
+  std::regex macro(R"(\{\$[A-Z0-9_.]+\})");
+  for (std::sregex_iterator it(text.begin(), text.end(), macro), end; it != end;
+       ++it)
+    used.insert(it->str());
+  std::regex definition(R"(- macro: '(\{\$[A-Z0-9_.]+\})')");
+  for (std::sregex_iterator it(text.begin(), text.end(), definition), end;
+       it != end; ++it)
+    defined.insert((*it)[1]);
+  EXPECT_EQ(used, defined);
+  EXPECT_NE(text.find("- macro: '{$CGNAT.SSH.PASSWORD}'\n"
+                      "          type: SECRET_TEXT"),
+            std::string::npos);
+}
+
+TEST(TemplateFile, UuidsAreVersionFourAndUnique) {
+  std::string text = template_text();
+  std::regex uuid_line(R"(uuid: (\S+))");
+  std::regex version_four("[0-9a-f]{12}4[0-9a-f]{3}[89ab][0-9a-f]{15}");
+  std::set<std::string> seen;
+  for (std::sregex_iterator it(text.begin(), text.end(), uuid_line), end;
+       it != end; ++it) {
+    std::string uuid = (*it)[1];
+    EXPECT_TRUE(std::regex_match(uuid, version_four)) << uuid;
+    EXPECT_TRUE(seen.insert(uuid).second) << "repetido: " << uuid;
+  }
+  EXPECT_GT(seen.size(), 36u);
+}
+
+TEST(TemplateFile, TriggersReferToItemsOfThisTemplate) {
+  std::string text = template_text();
+  std::set<std::string> keys;
+  for (const auto &item : template_items(text))
+    keys.insert(item.key);
+  std::regex reference(R"(/([^/]+)/([A-Za-z]+)[,)])");
+  for (const auto &expression : trigger_expressions(text)) {
+    for (std::sregex_iterator
+             it(expression.begin(), expression.end(), reference),
+         end;
+         it != end; ++it) {
+      EXPECT_EQ((*it)[1], "CGNAT Linux") << expression;
+      EXPECT_TRUE(keys.count((*it)[2])) << expression;
+    }
+  }
+}
+
+struct TriggerCase {
+  std::string name;
+  std::string call; // function and item reference that must appear
+};
+
+void PrintTo(const TriggerCase &c, std::ostream *os) { *os << c.name; }
+
+class OperatorTrigger : public testing::TestWithParam<TriggerCase> {};
+
+TEST_P(OperatorTrigger, IsPresent) {
+  bool found = false;
+  for (const auto &expression : trigger_expressions(template_text()))
+    found = found || expression.find(GetParam().call) != std::string::npos;
+  EXPECT_TRUE(found) << GetParam().call;
+}
+
+std::vector<TriggerCase> operator_triggers() {
+  std::vector<TriggerCase> cases{
+      {"table_full", "last(/CGNAT Linux/tableFull)=1"},
+      {"collection_stopped", "nodata(/CGNAT Linux/activeSessions,"}};
+  // Every allocation-failure counter the collector sends must raise it.
+  for (const auto &row : cgnat::PUBLISHED_ITEMS) {
+    std::string key(row.item_key);
+    if (key.rfind("failedAllocate", 0) == 0)
+      cases.push_back({"growing_" + key, "change(/CGNAT Linux/" + key + ")>0"});
+  }
+  return cases;
+}
+
+INSTANTIATE_TEST_SUITE_P(Template, OperatorTrigger,
+                         testing::ValuesIn(operator_triggers()),
+                         [](const auto &info) { return info.param.name; });
+
+} // namespace
