@@ -166,13 +166,9 @@ std::string remove_escapes(std::string_view line) {
   return out;
 }
 
-std::string remove_control_chars(std::string_view line) {
-  std::string out;
-  out.reserve(line.size());
-  for (char c : line)
-    if (c != '\0' && c != '\b')
-      out.push_back(c);
-  return out;
+std::string remove_control_chars(std::string line) {
+  std::erase_if(line, [](char c) { return c == '\0' || c == '\b'; });
+  return line;
 }
 
 bool is_white_space(char32_t c) {

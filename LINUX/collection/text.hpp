@@ -20,7 +20,7 @@ std::vector<std::string_view> split_lines(std::string_view text);
 std::string remove_escapes(std::string_view line);
 
 // Deletes every NUL and backspace.
-std::string remove_control_chars(std::string_view line);
+std::string remove_control_chars(std::string line);
 
 // The white-space set used by trimming and by tokens.
 bool is_white_space(char32_t c);
