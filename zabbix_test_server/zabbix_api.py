@@ -52,15 +52,20 @@ def group_id(api, name):
     return api.call("hostgroup.create", {"name": name})["groupids"][0]
 
 
-def create_host(api, name, templates=()):
-    if api.call("host.get", {"filter": {"host": [name]}}):
-        return None  # already there: imports are idempotent
+def create_hosts(api, names, templates=()):
+    """Creates the hosts not there yet (imports are idempotent)."""
+    existing = {h["host"] for h in api.call(
+        "host.get", {"filter": {"host": list(names)}, "output": ["host"]})}
     interface = {"type": 1, "main": 1, "useip": 1, "ip": "127.0.0.1",
                  "dns": "", "port": "10050"}
-    return api.call("host.create", {
-        "host": name, "groups": [{"groupid": group_id(api, HOST_GROUP)}],
-        "interfaces": [interface],
-        "templates": [{"templateid": t} for t in templates]})["hostids"][0]
+    groups = [{"groupid": group_id(api, HOST_GROUP)}]
+    new = [{"host": name, "groups": groups, "interfaces": [interface],
+            "templates": [{"templateid": t} for t in templates]}
+           for name in names if name not in existing]
+    if not new:
+        return {}
+    ids = api.call("host.create", new)["hostids"]
+    return dict(zip((h["host"] for h in new), ids))
 
 
 def trapper_item(api, hostid, key):
@@ -96,18 +101,18 @@ def import_template(api, port, yaml_path, hosts):
     template = api.call("template.get", {"filter": {"host": [TEMPLATE]}})
     if not template:
         raise SystemExit(f"o template '{TEMPLATE}' não apareceu após a importação")
-    for host in hosts:
-        hostid = create_host(api, host, [template[0]["templateid"]])
-        if hostid is None:
-            continue
-        # The marker is created last, so once the trapper takes it the
-        # server's cache holds the host and all its template items.
-        marker = trapper_item(api, hostid, MARKER_KEY)
+    created = create_hosts(api, hosts, [template[0]["templateid"]])
+    # Each marker is created after its host's template items, so once the
+    # trapper takes it the server's cache holds the whole host.
+    markers = [trapper_item(api, hostid, MARKER_KEY)
+               for hostid in created.values()]
+    for host in created:
         if not accepted(port, host, MARKER_KEY, 30):
             raise SystemExit(f"o servidor não passou a aceitar o host {host} em 30 s")
-        api.call("item.delete", [marker])
         print(f"[zabbix-test] host {host} criado com o template {TEMPLATE}",
               file=sys.stderr)
+    if markers:
+        api.call("item.delete", markers)
 
 
 def main(argv):
@@ -119,8 +124,7 @@ def main(argv):
         api.call("apiinfo.version", {})
     elif command == "ready-host":
         api.login()
-        hostid = create_host(api, READY_HOST)
-        if hostid:
+        for hostid in create_hosts(api, [READY_HOST]).values():
             trapper_item(api, hostid, READY_KEY)
     elif command == "import" and len(argv) >= 6:
         api.login()
