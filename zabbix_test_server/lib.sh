@@ -117,13 +117,13 @@ alive() {
   [[ -n $state && $state != Z ]]
 }
 
-# Stops pid $1 if it still runs $2 (guards against a reused pid) with
+# Stops pid $1 if its command line holds $2 (guards against a reused pid) with
 # signal $3 (TERM by default), then KILL after 15 s. With $4=group the whole
 # process group goes.
 stop_pid() {
   local pid=$1 name=$2 signal=${3:-TERM} group=${4:-}
   [[ -n $pid && -r /proc/$pid/cmdline ]] || return 0
-  tr '\0' ' ' </proc/"$pid"/cmdline | grep -q -- "$name" || return 0
+  tr '\0' ' ' </proc/"$pid"/cmdline | grep -qF -- "$name" || return 0
   local target=$pid
   [[ $group == group ]] && target=-$pid
   kill -"$signal" -- "$target" 2>/dev/null || return 0

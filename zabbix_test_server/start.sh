@@ -24,11 +24,12 @@ fi
 # itself takes 15 s or more, a copy of its data directory well under one.
 version=$(dpkg-query -W -f='${Version}' zabbix-server-pgsql)
 SNAPSHOT=$CACHE_DIR/zabbix-${version//[^0-9A-Za-z.]/_}-pg15-v1.tar
-make_snapshot() {
-  local work sock pg php_port php
+make_snapshot() { # runs in a subshell: its variables and trap stay there
+  php='' pg='' php_port=''
   work=$(mktemp -d "$CACHE_DIR/build.XXXXXX")
   sock=$(mktemp -d /tmp/zbxs.XXXXXX)
   chown postgres: "$work" "$sock"
+  trap 'stop_pid "$php" "php -S 127.0.0.1:$php_port"; stop_pid "$pg" "$work/pgdata" INT; rm -rf "$work" "$sock"' EXIT
   say "criando o instantâneo do banco (uma vez): $SNAPSHOT"
   setpriv --reuid=postgres --regid=postgres --init-groups -- \
     "$PG_BIN/initdb" -D "$work/pgdata" -U "$ZBX_DB_USER" --auth=trust -E UTF8 \
@@ -43,16 +44,15 @@ make_snapshot() {
   php_port=$(free_port)
   php=$(start_php "$php_port" "$sock" "$work/php.log")
   python3 "$HERE/zabbix_api.py" "http://127.0.0.1:$php_port/api_jsonrpc.php" ready-host
-  stop_pid "$php" php
-  stop_pid "$pg" postgres INT
+  stop_pid "$php" "php -S 127.0.0.1:$php_port"
+  stop_pid "$pg" "$work/pgdata" INT
   tar -C "$work" -cf "$work/snapshot.tar" pgdata
   mv "$work/snapshot.tar" "$SNAPSHOT"
-  rm -rf "$work" "$sock"
 }
 mkdir -p "$CACHE_DIR"
 (
   flock 9
-  [[ -f $SNAPSHOT ]] || make_snapshot
+  if [[ ! -f $SNAPSHOT ]]; then make_snapshot; fi # not "||": keeps set -e
 ) 9>"$CACHE_DIR/lock"
 
 SOCK=$(mktemp -d /tmp/zbx.XXXXXX) # short: unix socket paths stop at 108 bytes

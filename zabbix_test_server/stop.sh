@@ -13,9 +13,11 @@ if [[ ! -f $ENV_FILE ]]; then
   exit 0
 fi
 source "$ENV_FILE"
-stop_pid "$ZBX_PHP_PID" php
-stop_pid "$ZBX_SERVER_PID" zabbix_server TERM group
-stop_pid "$ZBX_POSTGRES_PID" postgres INT
+# Each pattern names this instance only, so a reused pid is left alone.
+api=${ZBX_API_URL#http://}
+stop_pid "$ZBX_PHP_PID" "php -S ${api%%/*}"
+stop_pid "$ZBX_SERVER_PID" "$ZBX_STATE_DIR/zabbix_server.conf" TERM group
+stop_pid "$ZBX_POSTGRES_PID" "$ZBX_STATE_DIR/pgdata" INT
 case $ZBX_PG_SOCKET_DIR in /tmp/zbx.*) rm -rf "$ZBX_PG_SOCKET_DIR" ;; esac
 rm -rf "$STATE/pgdata" "$ENV_FILE"
 say "parado: $STATE"
