@@ -179,7 +179,12 @@ TEST_P(OperatorTrigger, IsPresent) {
 std::vector<TriggerCase> operator_triggers() {
   std::vector<TriggerCase> cases{
       {"table_full", "last(/CGNAT Linux/tableFull)=1"},
-      {"collection_stopped", "nodata(/CGNAT Linux/activeSessions,"}};
+      {"collection_stopped", "nodata(/CGNAT Linux/activeSessions,"},
+      // A run that stops part-way (a metric the device no longer prints)
+      // still delivers the first items; the last one shows the cut.
+      {"collection_cut_short",
+       "nodata(/CGNAT Linux/" +
+           std::string(cgnat::PUBLISHED_ITEMS.back().item_key) + ","}};
   // Every allocation-failure counter the collector sends must raise it.
   for (const auto &row : cgnat::PUBLISHED_ITEMS) {
     std::string key(row.item_key);
