@@ -100,7 +100,7 @@ X11Forwarding no
 AllowTcpForwarding no
 MaxStartups 200
 StrictModes no
-LogLevel ERROR
+LogLevel VERBOSE
 CONF
   rm -f "$dir/sshd.pid"
   if /usr/sbin/sshd -f "$dir/sshd_config" -E "$dir/sshd.log"; then

@@ -7,9 +7,9 @@ namespace tarn {
 int parse_port(const std::string &text, const std::string &host) {
   long value = 0;
   bool digits = !text.empty() && text.size() <= 5;
-  for (char c : text) {
-    digits = digits && c >= '0' && c <= '9';
-    value = value * 10 + (c - '0');
+  for (size_t i = 0; digits && i < text.size(); ++i) {
+    digits = text[i] >= '0' && text[i] <= '9';
+    value = value * 10 + (text[i] - '0');
   }
   if (!digits || value < 1 || value > 65535)
     throw std::invalid_argument("porta SSH inválida \"" + text +

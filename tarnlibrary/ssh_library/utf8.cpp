@@ -57,7 +57,7 @@ std::string replace_invalid_utf8(std::string_view bytes) {
       high = 0xBF;
       ++good;
     }
-    if (good == length) {
+    if (length > 0 && good == length) {
       text.append(bytes.substr(at, length));
       at += length;
     } else {

@@ -1,0 +1,39 @@
+// Test access to the simulated CGNAT device: one sshd instance per object.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace testing_support {
+
+// A searchable temporary directory, removed with its contents.
+struct TempDir {
+  std::string path;
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir &) = delete;
+  TempDir &operator=(const TempDir &) = delete;
+};
+
+struct SimulatedDevice {
+  TempDir dir;
+  std::string host, port, user, password;
+
+  // arguments: start_device.sh options and device settings.
+  explicit SimulatedDevice(const std::vector<std::string> &arguments = {});
+  ~SimulatedDevice();
+  SimulatedDevice(const SimulatedDevice &) = delete;
+  SimulatedDevice &operator=(const SimulatedDevice &) = delete;
+
+  std::string instance_dir() const { return dir.path + "/device"; }
+  std::string sshd_log() const;
+  // The device's public host key line ("ssh-ed25519 AAAA...").
+  std::string public_key() const;
+};
+
+std::string read_text(const std::string &path);
+void write_text(const std::string &path, const std::string &text);
+std::string sample_path(const std::string &name); // "summary.txt"
+std::string device_binary();
+
+} // namespace testing_support
