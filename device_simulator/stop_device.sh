@@ -13,7 +13,9 @@ fi
 if [ -n "$pid" ] && grep -qa "$dir/sshd_config" "/proc/$pid/cmdline" 2>/dev/null; then
   kill "$pid"
   for wait in $(seq 1 100); do
-    kill -0 "$pid" 2>/dev/null || break
+    # Gone, or a zombie its reaper has not collected yet.
+    state=$(awk '{print $3}' "/proc/$pid/stat" 2>/dev/null || true)
+    [ -n "$state" ] && [ "$state" != Z ] || break
     sleep 0.02
   done
 fi
