@@ -23,8 +23,8 @@ long to_number(const std::string &key, const std::string &value) {
 
 const std::vector<std::string> &fault_names() {
   static const std::vector<std::string> names{
-      "no-prompt",     "slow",         "drop",       "dollar-banner",
-      "colour-prompt", "invalid-utf8", "huge-output"};
+      "no-prompt",     "slow",         "drop",        "dollar-banner",
+      "colour-prompt", "invalid-utf8", "huge-output", "ignore-screen-length"};
   return names;
 }
 

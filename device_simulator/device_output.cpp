@@ -142,7 +142,8 @@ bool answer(DeviceConfig &config, const std::string &command) {
   if (words.size() == 4 && words[0] == "set" && words[1] == "cli" &&
       words[2] == "screen-length") {
     try {
-      config.page_length = std::stol(words[3]);
+      if (!config.has("ignore-screen-length"))
+        config.page_length = std::stol(words[3]);
       return true;
     } catch (const std::exception &) {
     }
