@@ -1,0 +1,220 @@
+#!/usr/bin/env python3
+"""Interleaved timings for run_benchmark.sh: the collector (or its SSH
+component) against the OpenSSH client plus zabbix_sender, on the same device
+and the same Zabbix server. Spawns every program directly (no shell), so
+both sides pay the same start-up. Peak memory is measured in runs of its own
+under GNU time: a child forked from Python starts with Python's pages, and
+the kernel's high-water mark keeps them across exec.
+
+bench_runs.py compare|growth RUNS BUILD DEVICE_ENV ZABBIX_ENV WORK HOST [LABEL]
+"""
+import os
+import re
+import select
+import statistics
+import subprocess
+import sys
+import time
+
+RUN_CAP_S = 120  # one run; the collector's own bound is 300 s
+GNU_TIME = "/usr/bin/time"
+COMMANDS = ["set cli screen-length 0", "show cgnat summary", "show cgnat errors"]
+
+
+def read_env(path):
+    values = {}
+    with open(path) as env:
+        for line in env:
+            key, sep, value = line.strip().partition("=")
+            if sep:
+                values[key] = value
+    return values
+
+
+class Bench:
+    def __init__(self, build, device_env, zabbix_env, work, host):
+        self.device = read_env(device_env)
+        self.zabbix = read_env(zabbix_env)
+        self.work, self.host = work, host
+        self.collector = os.path.join(build, "LINUX", "cgnat-collector")
+        self.probe = os.path.join(build, "tarnlibrary", "ssh_library",
+                                  "ssh_session_probe")
+        self.env = dict(os.environ, HOME=work,  # no known_hosts of the caller
+                        CGNAT_ZABBIX_SERVER=self.zabbix["ZBX_TRAPPER_ADDRESS"],
+                        DEVICE_PASSWORD=self.device["DEVICE_PASSWORD"])
+        self.commands_file = os.path.join(work, "commands.txt")
+        with open(self.commands_file, "w") as commands:
+            commands.write("\n".join(COMMANDS + ["exit"]) + "\n")
+        self.sender_file = os.path.join(work, "sender_values.txt")
+
+    def collector_argv(self, zabbix_host):
+        d = self.device
+        return [self.collector, "discoveryLinux", d["DEVICE_HOST"],
+                d["DEVICE_PORT"], d["DEVICE_USER"], d["DEVICE_PASSWORD"],
+                zabbix_host]
+
+    def openssh_argv(self):
+        d = self.device
+        # sshpass reads the password from the environment (SSHPASS), so it
+        # does not show in the process list either.
+        return ["sshpass", "-e", "ssh", "-tt",
+                "-o", "StrictHostKeyChecking=no",
+                "-o", "UserKnownHostsFile=/dev/null", "-o", "LogLevel=ERROR",
+                "-p", d["DEVICE_PORT"], f"{d['DEVICE_USER']}@{d['DEVICE_HOST']}"]
+
+    def sender_argv(self):
+        z = self.zabbix
+        return ["zabbix_sender", "-z", "127.0.0.1", "-p", z["ZBX_TRAPPER_PORT"],
+                "-i", self.sender_file]
+
+    # One program, timed; returns (seconds, status, output).
+    def spawn(self, argv, stdin_path=None, keep_output=False):
+        env = dict(self.env, SSHPASS=self.device["DEVICE_PASSWORD"])
+        stdin = open(stdin_path, "rb") if stdin_path else subprocess.DEVNULL
+        out = subprocess.PIPE if keep_output else subprocess.DEVNULL
+        start = time.perf_counter()
+        child = subprocess.Popen(argv, stdin=stdin, stdout=out,
+                                 stderr=subprocess.STDOUT if keep_output else
+                                 subprocess.DEVNULL, env=env)
+        # Read to the end without letting Popen reap the child: wait4 must.
+        text = child.stdout.read() if keep_output else b""
+        pidfd = os.pidfd_open(child.pid)
+        try:
+            if not select.select([pidfd], [], [], RUN_CAP_S)[0]:
+                child.kill()
+                raise SystemExit(f"{argv[0]} passou de {RUN_CAP_S} s; abortado")
+            _, status = os.waitpid(child.pid, 0)
+        finally:
+            os.close(pidfd)
+            if stdin_path:
+                stdin.close()
+        seconds = time.perf_counter() - start
+        child.returncode = os.waitstatus_to_exitcode(status)
+        return seconds, child.returncode, text.decode("utf-8", "replace")
+
+    # The contenders: each a list of steps, timed as one.
+    def collector_run(self):
+        return [(self.collector_argv(self.host), None)]
+
+    def baseline_run(self):
+        return [(self.openssh_argv(), self.commands_file),
+                (self.sender_argv(), None)]
+
+    def probe_run(self):
+        d = self.device
+        return [([self.probe, d["DEVICE_HOST"], d["DEVICE_PORT"],
+                  d["DEVICE_USER"]], None)]
+
+    def openssh_run(self):
+        return [(self.openssh_argv(), self.commands_file)]
+
+    def run(self, steps):
+        total = 0.0
+        for argv, stdin_path in steps:
+            seconds, status, _ = self.spawn(argv, stdin_path)
+            if status != 0:
+                raise SystemExit(f"{os.path.basename(argv[0])} terminou com "
+                                 f"status {status} durante a medição")
+            total += seconds
+        return total
+
+    # Peak resident memory of one full collector run, in kB.
+    def peak_kb(self):
+        out_file = os.path.join(self.work, "peak.txt")
+        argv = [GNU_TIME, "-f", "%M", "-o", out_file] + self.collector_argv(
+            self.host)
+        _, status, _ = self.spawn(argv)
+        if status != 0:
+            raise SystemExit(f"o coletor terminou com status {status}")
+        with open(out_file) as peak:
+            return int(peak.read().split()[-1])
+
+    # The same 36 values the collector sends, as zabbix_sender -i lines.
+    def write_sender_file(self, catalogue_path):
+        _, status, report = self.spawn(self.collector_argv("debug"),
+                                          keep_output=True)
+        if status != 0:
+            raise SystemExit(f"o coletor em modo debug falhou:\n{report}")
+        values = dict(re.findall(r"'(\{#[A-Z_]+\})': '?([^',}]*)'?", report))
+        with open(catalogue_path) as catalogue:
+            source = catalogue.read()
+        items = re.findall(r'\{Document::\w+,\s*"\w+",\s*"(\{#[A-Z_]+\})",'
+                           r'\s*"(\w+)"\}', source)
+        if len(items) != 36 or any(macro not in values for macro, _ in items):
+            raise SystemExit(f"esperava 36 itens; catálogo {len(items)}, "
+                             f"relatório debug {len(values)}")
+        with open(self.sender_file, "w") as sender:
+            for macro, key in items:
+                sender.write(f"{self.host} {key} {values[macro]}\n")
+
+    def check_deliveries(self):
+        _, status, out = self.spawn(self.collector_argv(self.host),
+                                       keep_output=True)
+        if status != 0 or out.strip() != "OK":
+            raise SystemExit(f"o coletor não entregou os 36 valores:\n{out}")
+        _, status, out = self.spawn(self.sender_argv(), keep_output=True)
+        if "processed: 36; failed: 0" not in out:
+            raise SystemExit(f"zabbix_sender não entregou os 36 valores:\n{out}")
+
+
+def interleave(runs, a, b):
+    """A, B, A, B, ...: load drifts hit both sides alike."""
+    times_a, times_b = [], []
+    for _ in range(runs):
+        times_a.append(a())
+        times_b.append(b())
+    return times_a, times_b
+
+
+def report(title, runs, name_a, name_b, times_a, times_b):
+    med_a, med_b = statistics.median(times_a), statistics.median(times_b)
+    ratio = med_a / med_b
+    print(f"{title} (N={runs}, intercalado)")
+    print(f"  {name_a:<44} mediana {med_a * 1000:8.1f} ms  "
+          f"(mín {min(times_a) * 1000:.1f})")
+    print(f"  {name_b:<44} mediana {med_b * 1000:8.1f} ms  "
+          f"(mín {min(times_b) * 1000:.1f})")
+    verdict = "cumpre" if ratio <= 1.1 else "NÃO cumpre"
+    print(f"  razão {ratio:.2f} (meta <= 1.10: {verdict})")
+    return ratio
+
+
+def main():
+    part, runs = sys.argv[1], int(sys.argv[2])
+    build, device_env, zabbix_env, work, host = sys.argv[3:8]
+    label = sys.argv[8] if len(sys.argv) > 8 else ""
+    bench = Bench(build, device_env, zabbix_env, work, host)
+    source_dir = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+    bench.write_sender_file(
+        os.path.join(source_dir, "LINUX", "collection", "catalogue.hpp"))
+    bench.check_deliveries()
+    baseline = lambda: bench.run(bench.baseline_run())
+    collector = lambda: bench.run(bench.collector_run())
+    if part == "compare":
+        bench.run(bench.probe_run())  # warm-up of both paths
+        bench.run(bench.openssh_run())
+        a, b = interleave(runs, collector, baseline)
+        report("Execução completa (sessão + 36 entregas)", runs,
+               "cgnat-collector discoveryLinux",
+               "ssh -tt via sshpass + zabbix_sender -i", a, b)
+        peaks = [bench.peak_kb() for _ in range(runs)]
+        verdict = "cumpre" if max(peaks) <= 10 * 1024 else "NÃO cumpre"
+        print(f"  memória residente de pico do coletor (GNU time %M, N={runs}):"
+              f" mediana {statistics.median(peaks) / 1024:.1f} MiB, máx "
+              f"{max(peaks) / 1024:.1f} MiB (meta <= 10 MiB: {verdict})")
+        a, b = interleave(runs, lambda: bench.run(bench.probe_run()),
+                             lambda: bench.run(bench.openssh_run()))
+        report("Sessão no dispositivo (conectar, 3 comandos, fechar)", runs,
+               "componente SSH (ssh_session_probe)", "ssh -tt via sshpass",
+               a, b)
+    else:
+        a, b = interleave(runs, collector, baseline)
+        peaks = [bench.peak_kb() for _ in range(min(runs, 3))]
+        med_a, med_b = statistics.median(a), statistics.median(b)
+        print(f"  {label:>9} linhas  coletor {med_a * 1000:9.1f} ms  "
+              f"referência {med_b * 1000:9.1f} ms  razão {med_a / med_b:5.2f}  "
+              f"pico {max(peaks) / 1024:7.1f} MiB")
+
+
+if __name__ == "__main__":
+    main()

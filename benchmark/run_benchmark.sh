@@ -1,0 +1,98 @@
+#!/bin/bash
+# The collector against the OpenSSH client, side by side on the same
+# simulated device and the same private Zabbix server, runs interleaved
+# (A, B, A, B, ...); prints N, medians and ratios:
+#   1. full run: cgnat-collector discoveryLinux (session + 36 deliveries)
+#      against ssh -tt via sshpass running the three commands in one PTY
+#      session plus one zabbix_sender -i of the same 36 values;
+#   2. the collector's peak resident memory (GNU time's %M, runs of its own);
+#   3. device session alone: the SSH component (ssh_session_probe) against
+#      ssh -tt via sshpass;
+#   4. growth with the device's output: full runs (delivery mode) with
+#      summaries of 10^2, 10^4 and 10^6 lines, each against the same
+#      baseline as in 1, and the collector's peak memory (3 runs).
+# Run as root (the device and the Zabbix server run as private instances).
+#
+# run_benchmark.sh [RUNS] [BUILD_DIR]
+#   RUNS       runs per side and measure (default 11)
+#   BUILD_DIR  a Release build (default build-bench, configured and built
+#              here when missing)
+# CGNAT_BENCH_ZBX_STATE: state directory of the Zabbix test server (default
+# /var/tmp/cgnat-bench-zabbix); one already running there is reused and
+# left running.
+set -euo pipefail
+
+runs=${1:-11}
+here=$(cd "$(dirname "$0")/.." && pwd)
+build=${2:-$here/build-bench}
+zbx_state=${CGNAT_BENCH_ZBX_STATE:-/var/tmp/cgnat-bench-zabbix}
+zabbix_host=cgnat-bench
+[[ $runs =~ ^[1-9][0-9]*$ ]] || { echo "uso: $0 [EXECUÇÕES] [DIR_BUILD]" >&2; exit 2; }
+[ "$(id -u)" = 0 ] || { echo "run_benchmark.sh: rode como root" >&2; exit 1; }
+for tool in sshpass zabbix_sender python3 /usr/bin/time; do
+  command -v "$tool" >/dev/null || { echo "run_benchmark.sh: falta $tool (scripts/setup.sh; GNU time vem do pacote time)" >&2; exit 1; }
+done
+
+targets=(cgnat-collector cgnat-device ssh_session_probe)
+if [ ! -f "$build/build.ninja" ]; then
+  cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+fi
+cmake --build "$build" --target "${targets[@]}" >/dev/null
+build_type=$(sed -n 's/^CMAKE_BUILD_TYPE:[A-Z]*=//p' "$build/CMakeCache.txt")
+[ "$build_type" = Release ] || echo "aviso: $build é um build '$build_type', não Release" >&2
+
+work=$(mktemp -d /tmp/cgnat-bench.XXXXXX)
+chmod 755 "$work" # the device's user must reach its instance directory
+devices=()
+own_zabbix=no
+cleanup() {
+  for dir in "${devices[@]+"${devices[@]}"}"; do
+    "$here/device_simulator/stop_device.sh" "$dir" >/dev/null 2>&1 || true
+  done
+  if [ $own_zabbix = yes ]; then
+    "$here/zabbix_test_server/stop.sh" "$zbx_state" >/dev/null 2>&1 || true
+  fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+alive() { [ -n "$1" ] && kill -0 "$1" 2>/dev/null; }
+zbx_running=no
+if [ -f "$zbx_state/env" ]; then
+  # shellcheck disable=SC1091
+  (source "$zbx_state/env" && alive "$ZBX_SERVER_PID" && alive "$ZBX_POSTGRES_PID") && zbx_running=yes
+fi
+if [ $zbx_running = no ]; then
+  own_zabbix=yes
+  "$here/zabbix_test_server/start.sh" "$zbx_state" 2>/dev/null
+fi
+CGNAT_ZBX_STATE=$zbx_state "$here/zabbix_test_server/import_template.sh" "$zabbix_host" 2>/dev/null
+
+# Starts a device in $work/NAME with the given settings; sets $device_env.
+start_device() {
+  local dir=$work/$1
+  shift
+  devices+=("$dir")
+  "$here/device_simulator/start_device.sh" --dir "$dir" \
+    --binary "$build/device_simulator/cgnat-device" "$@" >/dev/null
+  device_env=$dir/device.env
+}
+measure() { # PART LABEL
+  python3 "$here/benchmark/bench_runs.py" "$1" "$runs" "$build" "$device_env" \
+    "$zbx_state/env" "$work" "$zabbix_host" "${2:-}"
+}
+stop_last_device() {
+  "$here/device_simulator/stop_device.sh" "${devices[-1]}" >/dev/null
+}
+
+echo "cgnat-collector: benchmark ($(nproc) núcleos, $(date '+%Y-%m-%d %H:%M'), build $build_type)"
+start_device standard
+measure compare
+stop_last_device
+
+echo "Crescimento com a saída do dispositivo (execução completa, modo entrega, N=$runs, intercalado):"
+for lines in 100 10000 1000000; do
+  start_device "lines-$lines" summary_lines=$lines
+  measure growth "$lines"
+  stop_last_device
+done
