@@ -6,7 +6,10 @@ both sides pay the same start-up. Peak memory is measured in runs of its own
 under GNU time: a child forked from Python starts with Python's pages, and
 the kernel's high-water mark keeps them across exec.
 
-bench_runs.py compare|growth RUNS BUILD DEVICE_ENV ZABBIX_ENV WORK HOST [LABEL]
+bench_runs.py compare|growth|session RUNS BUILD DEVICE_ENV ZABBIX_ENV WORK HOST
+              [LABEL]
+"session" measures the device session alone and needs no Zabbix server
+(ZABBIX_ENV and HOST may be "-").
 """
 import os
 import re
@@ -34,14 +37,15 @@ def read_env(path):
 class Bench:
     def __init__(self, build, device_env, zabbix_env, work, host):
         self.device = read_env(device_env)
-        self.zabbix = read_env(zabbix_env)
+        self.zabbix = read_env(zabbix_env) if zabbix_env != "-" else {}
         self.work, self.host = work, host
         self.collector = os.path.join(build, "LINUX", "cgnat-collector")
         self.probe = os.path.join(build, "tarnlibrary", "ssh_library",
                                   "ssh_session_probe")
         self.env = dict(os.environ, HOME=work,  # no known_hosts of the caller
-                        CGNAT_ZABBIX_SERVER=self.zabbix["ZBX_TRAPPER_ADDRESS"],
                         DEVICE_PASSWORD=self.device["DEVICE_PASSWORD"])
+        if self.zabbix:
+            self.env["CGNAT_ZABBIX_SERVER"] = self.zabbix["ZBX_TRAPPER_ADDRESS"]
         self.commands_file = os.path.join(work, "commands.txt")
         with open(self.commands_file, "w") as commands:
             commands.write("\n".join(COMMANDS + ["exit"]) + "\n")
@@ -179,11 +183,24 @@ def report(title, runs, name_a, name_b, times_a, times_b):
     return ratio
 
 
+def report_session(runs, times_a, times_b):
+    report("Sessão no dispositivo (conectar, 3 comandos, fechar)", runs,
+           "componente SSH (ssh_session_probe)", "ssh -tt via sshpass",
+           times_a, times_b)
+
+
 def main():
     part, runs = sys.argv[1], int(sys.argv[2])
     build, device_env, zabbix_env, work, host = sys.argv[3:8]
     label = sys.argv[8] if len(sys.argv) > 8 else ""
     bench = Bench(build, device_env, zabbix_env, work, host)
+    probe = lambda: bench.run(bench.probe_run())
+    openssh = lambda: bench.run(bench.openssh_run())
+    if part == "session":
+        probe()  # warm-up of both paths
+        openssh()
+        report_session(runs, *interleave(runs, probe, openssh))
+        return
     source_dir = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
     bench.write_sender_file(
         os.path.join(source_dir, "LINUX", "collection", "catalogue.hpp"))
@@ -191,8 +208,8 @@ def main():
     baseline = lambda: bench.run(bench.baseline_run())
     collector = lambda: bench.run(bench.collector_run())
     if part == "compare":
-        bench.run(bench.probe_run())  # warm-up of both paths
-        bench.run(bench.openssh_run())
+        probe()  # warm-up of both paths
+        openssh()
         a, b = interleave(runs, collector, baseline)
         report("Execução completa (sessão + 36 entregas)", runs,
                "cgnat-collector discoveryLinux",
@@ -202,11 +219,7 @@ def main():
         print(f"  memória residente de pico do coletor (GNU time %M, N={runs}):"
               f" mediana {statistics.median(peaks) / 1024:.1f} MiB, máx "
               f"{max(peaks) / 1024:.1f} MiB (meta <= 10 MiB: {verdict})")
-        a, b = interleave(runs, lambda: bench.run(bench.probe_run()),
-                             lambda: bench.run(bench.openssh_run()))
-        report("Sessão no dispositivo (conectar, 3 comandos, fechar)", runs,
-               "componente SSH (ssh_session_probe)", "ssh -tt via sshpass",
-               a, b)
+        report_session(runs, *interleave(runs, probe, openssh))
     else:
         a, b = interleave(runs, collector, baseline)
         peaks = [bench.peak_kb() for _ in range(min(runs, 3))]
