@@ -1,4 +1,5 @@
 #include "LINUX/collection/collection.hpp"
+#include "LINUX/collection/text.hpp"
 #include "LINUX/run_control/end_process.hpp"
 #include "LINUX/run_control/run_control.hpp"
 #include "LINUX/run_control/run_settings.hpp"
@@ -16,7 +17,8 @@ namespace {
 const std::string LAUNCH_MARK = "launch_";
 
 void report_error(const std::string &cause) {
-  std::string line = "Erro: " + cause + "\n";
+  // Causes may quote command-line words, which need not be valid UTF-8.
+  std::string line = "Erro: " + decode_utf8(cause) + "\n";
   std::fwrite(line.data(), 1, line.size(), stderr);
   std::fflush(stderr);
 }

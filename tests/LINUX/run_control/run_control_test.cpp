@@ -179,3 +179,16 @@ TEST(ZabbixServerSetting, IsNotNeededForTheVersionBanner) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(ErrorReport, ReplacesInvalidUtf8FromTheCommandLine) {
+  auto result = run_collector({"mo\xff"
+                               "de"});
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.err, "Erro: o modo \"mo\xEF\xBF\xBD"
+                        "de\" exige a forma completa: modo host porta "
+                        "usuário senha host_zabbix\n");
+}
+
+} // namespace
