@@ -1,4 +1,10 @@
 #include "tests/end_to_end/fault_matrix_support.hpp"
+#include "LINUX/collection/catalogue.hpp"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 #include <sstream>
@@ -25,6 +31,32 @@ std::vector<std::string> sample_values() {
           // error counters, inbound then outbound
           "12", "3", "0", "0", "5", "1", "0", "0", "2", "0", "7", "9", "1", "1",
           "0", "0", "3", "0", "0", "0", "0", "2"};
+}
+
+std::vector<testing_support::SentItem>
+expected_items(const std::string &host,
+               const std::vector<std::pair<size_t, std::string>> &changes) {
+  std::vector<std::string> values = sample_values();
+  for (const auto &[index, value] : changes)
+    values[index] = value;
+  std::vector<testing_support::SentItem> items;
+  for (size_t i = 0; i < cgnat::PUBLISHED_ITEMS.size(); ++i)
+    items.push_back(
+        {host, std::string(cgnat::PUBLISHED_ITEMS[i].item_key), values[i]});
+  return items;
+}
+
+std::string closed_port() {
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t size = sizeof address;
+  if (bind(fd, reinterpret_cast<sockaddr *>(&address), size) != 0 ||
+      getsockname(fd, reinterpret_cast<sockaddr *>(&address), &size) != 0)
+    throw std::runtime_error("bind on 127.0.0.1 failed");
+  close(fd); // bound, never listened
+  return std::to_string(ntohs(address.sin_port));
 }
 
 testing_support::RunResult run(const std::vector<std::string> &arguments,
@@ -80,6 +112,15 @@ void expect_sound_run(const testing_support::RunResult &result, double within) {
   // masked() changes the text exactly when a password is in it.
   EXPECT_TRUE(masked(result.out) == result.out) << "a senha aparece na saída";
   EXPECT_TRUE(masked(result.err) == result.err) << "a senha aparece nos erros";
+}
+
+void expect_error_line(const std::string &err) {
+  std::vector<std::string> lines = lines_of(err);
+  ASSERT_EQ(lines.size(), 1u) << masked(err);
+  EXPECT_EQ(lines[0].rfind("Erro: ", 0), 0u) << masked(err);
+  size_t last = lines[0].find_last_not_of(' ');
+  EXPECT_TRUE(last == std::string::npos || lines[0][last] != ':')
+      << "no cause after the colon: " << masked(err);
 }
 
 void expect_failure_lines(const std::string &out, const std::string &server,

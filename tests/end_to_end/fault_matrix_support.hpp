@@ -3,6 +3,7 @@
 // the checks that hold whatever the fault.
 #pragma once
 
+#include "tests/support/fake_trapper.hpp"
 #include "tests/support/run_binary.hpp"
 
 #include <optional>
@@ -34,6 +35,15 @@ std::vector<std::string> device_options(std::vector<std::string> more = {});
 // The 36 values of the sample device, in send order.
 std::vector<std::string> sample_values();
 
+// The 36 items the sample device gives for host, with some values changed
+// (index in send order, value).
+std::vector<testing_support::SentItem>
+expected_items(const std::string &host,
+               const std::vector<std::pair<size_t, std::string>> &changes = {});
+
+// A loopback port that nobody listens on: connections are refused.
+std::string closed_port();
+
 // Runs the collector (the short-bound copy when asked) with these words
 // after its name, killed after `kill_after` seconds.
 testing_support::RunResult run(const std::vector<std::string> &arguments,
@@ -53,6 +63,9 @@ std::string masked(std::string text);
 // What holds for every run: it ended by itself within `within` seconds and
 // wrote only valid UTF-8, and never a password.
 void expect_sound_run(const testing_support::RunResult &result, double within);
+
+// One line that starts "Erro: " and ends in a stated cause.
+void expect_error_line(const std::string &err);
 
 // Exactly 36 delivery failure lines, each naming the server and holding
 // `part`, then "OK".

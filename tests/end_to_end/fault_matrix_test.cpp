@@ -42,16 +42,6 @@ int port_of(int fd) {
   return ntohs(address.sin_port);
 }
 
-// A loopback port that nobody listens on: connections are refused.
-std::string closed_port() {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address = loopback();
-  bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address);
-  int port = port_of(fd);
-  close(fd);
-  return std::to_string(port);
-}
-
 // A loopback listener that never answers. With a full accept queue the
 // kernel drops new SYNs, so a connect never completes; otherwise the
 // handshake completes and nothing is ever said.
@@ -83,19 +73,6 @@ struct MuteListener {
   MuteListener(const MuteListener &) = delete;
   MuteListener &operator=(const MuteListener &) = delete;
 };
-
-std::vector<SentItem> expected_items(
-    const std::string &host,
-    const std::vector<std::pair<size_t, std::string>> &changes = {}) {
-  std::vector<std::string> values = sample_values();
-  for (const auto &[index, value] : changes)
-    values[index] = value;
-  std::vector<SentItem> items;
-  for (size_t i = 0; i < cgnat::PUBLISHED_ITEMS.size(); ++i)
-    items.push_back(
-        {host, std::string(cgnat::PUBLISHED_ITEMS[i].item_key), values[i]});
-  return items;
-}
 
 void write_known_hosts(const std::string &home, const std::string &entry) {
   TempDir other;
@@ -203,8 +180,7 @@ TEST_P(DeviceFault, EndsAsTheFaultRequires) {
         << part << " in: " << masked(result.err);
   if (c.status == 1) { // one line that names the device, and nothing else
     EXPECT_EQ(result.out, "");
-    EXPECT_EQ(lines_of(result.err).size(), 1u) << masked(result.err);
-    EXPECT_EQ(result.err.rfind("Erro: ", 0), 0u) << masked(result.err);
+    expect_error_line(result.err);
     EXPECT_NE(result.err.find(device.host + ":" + port), std::string::npos)
         << masked(result.err);
   }
