@@ -1,0 +1,169 @@
+#!/bin/bash
+# Load test: RUNS collector runs started at once, as Zabbix starts them
+# (launch_discoveryLinux, each returning at once), against one simulated
+# device and one private real Zabbix server, each run under its own Zabbix
+# host. Checks that every run's 36 values were stored exactly once, prints
+# runs per minute and the failure count, and exits 1 unless every value
+# arrived. Starts and stops its own device and server. Run as root.
+#
+# load_test.sh [BUILD_DIR]   (default: build/ of this repository)
+# CGNAT_LOAD_RUNS: number of runs (100); CGNAT_LOAD_DEVICE: device settings
+# separated by spaces (e.g. "fault=drop drop_after=3"), to see failures counted.
+set -euo pipefail
+
+here=$(cd "$(dirname "$0")/.." && pwd)
+build=$(cd "${1:-$here/build}" && pwd)
+runs=${CGNAT_LOAD_RUNS:-100}
+collector="$build/LINUX/cgnat-collector"
+device_bin="$build/device_simulator/cgnat-device"
+items_per_run=36
+bound=330 # the collector's own bound (300 s) and a margin
+
+say() { printf '[carga] %s\n' "$*" >&2; }
+die() {
+  say "ERRO: $*"
+  exit 2
+}
+
+[ "$(id -u)" = 0 ] || die "rode como root (o dispositivo simulado cria um usuário e um sshd)"
+for program in "$collector" "$device_bin"; do
+  [ -x "$program" ] || die "falta $program: compile os alvos cgnat-collector e cgnat-device em $build"
+done
+
+work=$(mktemp -d /tmp/cgnat-load.XXXXXX)
+chmod 755 "$work" # the device's user reads its files below
+state="$work/zabbix"
+cleanup() {
+  "$here/device_simulator/stop_device.sh" "$work/device" >/dev/null 2>&1 || true
+  "$here/zabbix_test_server/stop.sh" "$state" >/dev/null 2>&1 || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+# shellcheck disable=SC2086 # one word per setting
+"$here/device_simulator/start_device.sh" --dir "$work/device" --binary "$device_bin" \
+  ${CGNAT_LOAD_DEVICE:-} >/dev/null
+# shellcheck disable=SC1091
+source "$work/device/device.env"
+say "dispositivo simulado em $DEVICE_HOST:$DEVICE_PORT"
+
+"$here/zabbix_test_server/start.sh" "$state"
+# shellcheck disable=SC1091
+source "$state/env"
+hosts=()
+for i in $(seq -f '%03g' 1 "$runs"); do hosts+=("cgnat-load-$i"); done
+CGNAT_ZBX_STATE=$state "$here/zabbix_test_server/import_template.sh" "${hosts[@]}"
+
+psql_rows() {
+  psql -h "$ZBX_PG_SOCKET_DIR" -p "$ZBX_PG_PORT" -U "$ZBX_PG_USER" -d "$ZBX_PG_DB" \
+    -X -A -t -q -v ON_ERROR_STOP=1 -c "$1"
+}
+# Every value stored for the load hosts' trapper items (all unsigned).
+load_values="FROM history_uint v JOIN items i USING (itemid) JOIN hosts h USING (hostid)
+  WHERE h.host LIKE 'cgnat-load-%' AND i.type=2"
+
+# Starts every run, waits until each launch returned and then until every
+# background run it left ended (this process adopts them), all within the
+# bound. Prints the launch time (epoch seconds) and the launch failures.
+launch_all() {
+  python3 - "$bound" "$collector" "$DEVICE_HOST" "$DEVICE_PORT" "$DEVICE_USER" "${hosts[@]}" <<'PY'
+import ctypes, os, subprocess, sys, time
+
+bound, collector, host, port, user = sys.argv[1:6]
+zabbix_hosts = sys.argv[6:]
+PR_SET_CHILD_SUBREAPER = 36
+if ctypes.CDLL(None, use_errno=True).prctl(PR_SET_CHILD_SUBREAPER, 1) != 0:
+    sys.exit("prctl(PR_SET_CHILD_SUBREAPER) falhou")
+password = os.environ.pop("CGNAT_LOAD_PASSWORD")
+end = time.monotonic() + float(bound)
+
+started = time.time()
+launches = [subprocess.Popen(
+    [collector, "launch_discoveryLinux", host, port, user, password, name],
+    stdout=subprocess.PIPE, stderr=subprocess.STDOUT) for name in zabbix_hosts]
+failed = 0
+slowest = 0.0
+for launch in launches:
+    output = launch.communicate()[0]
+    slowest = max(slowest, time.time() - started)
+    if launch.returncode != 0 or output:
+        failed += 1
+print(f"[carga] {len(launches)} lançamentos retornaram em {slowest:.2f} s",
+      file=sys.stderr)
+
+# What is left are the background runs and their log relays.
+while True:
+    try:
+        pid, _ = os.waitpid(-1, os.WNOHANG)
+    except ChildProcessError:
+        break
+    if pid == 0:
+        if time.monotonic() > end:
+            print(f"[carga] execuções ainda ativas após {bound} s",
+                  file=sys.stderr)
+            failed = len(launches)
+            break
+        time.sleep(0.05)
+print(f"[carga] execuções em segundo plano encerradas {time.time() - started:.2f} s "
+      "após o primeiro lançamento", file=sys.stderr)
+print(f"{started:.6f} {failed}")
+PY
+}
+
+say "lançando $runs execuções de uma vez"
+read -r launched launch_failures < <(
+  HOME="$work" CGNAT_ZABBIX_SERVER=$ZBX_TRAPPER_ADDRESS CGNAT_LOAD_PASSWORD=$DEVICE_PASSWORD launch_all
+)
+[ -n "${launch_failures:-}" ] || die "o lançamento das execuções falhou"
+
+# The values reach the history tables a moment after the server took them.
+expected=$((runs * items_per_run))
+end=$((SECONDS + 30))
+while :; do
+  stored=$(psql_rows "SELECT count(*) $load_values")
+  ((stored >= expected || SECONDS >= end)) && break
+  sleep 0.2
+done
+# Once a value sent now is stored, so is everything received before it.
+marker=$(date +%s%N)
+zabbix_sender -z 127.0.0.1 -p "$ZBX_TRAPPER_PORT" -s cgnat-ready -k ready -o "$marker" >/dev/null
+end=$((SECONDS + 30))
+until [ -n "$(psql_rows "SELECT 1 FROM history_uint v JOIN items i USING (itemid) JOIN hosts h USING (hostid)
+  WHERE h.host='cgnat-ready' AND i.key_='ready' AND v.value=$marker")" ]; do
+  ((SECONDS < end)) || die "o servidor não gravou o marcador em 30 s"
+  sleep 0.2
+done
+
+# Per host and key: how many values (exactly one each is right), and per
+# key how many different values the runs delivered (one: the device's).
+read -r stored lost duplicated failed_runs differing last < <(psql_rows "
+  WITH wanted AS (
+    SELECT h.host, i.key_, i.itemid FROM items i JOIN hosts h USING (hostid)
+    WHERE h.host LIKE 'cgnat-load-%' AND i.type=2),
+  counted AS (
+    SELECT w.host, w.key_, count(v.itemid) AS n
+    FROM wanted w LEFT JOIN history_uint v USING (itemid) GROUP BY w.host, w.key_)
+  SELECT (SELECT coalesce(sum(n), 0) FROM counted),
+         (SELECT count(*) FROM counted WHERE n = 0),
+         (SELECT coalesce(sum(n - 1), 0) FROM counted WHERE n > 1),
+         (SELECT count(DISTINCT host) FROM counted WHERE n <> 1),
+         (SELECT count(*) FROM (SELECT i.key_ $load_values
+            GROUP BY i.key_ HAVING count(DISTINCT v.value) > 1) d),
+         (SELECT coalesce(max(v.clock + v.ns / 1e9), 0) $load_values)" |
+  tr '|' ' ')
+items=$(psql_rows "SELECT count(*) FROM items i JOIN hosts h USING (hostid)
+  WHERE h.host LIKE 'cgnat-load-%' AND i.type=2")
+((items == expected)) || die "os hosts têm $items itens trapper, esperados $expected"
+
+failures=$((failed_runs > launch_failures ? failed_runs : launch_failures))
+elapsed=$(awk -v a="$launched" -v b="$last" 'BEGIN { printf "%.2f", (b > a) ? b - a : 0 }')
+per_minute=$(awk -v n="$runs" -v t="$elapsed" 'BEGIN { printf "%.0f", (t > 0) ? n / t * 60 : 0 }')
+echo "valores gravados: $stored de $expected (perdidos: $lost, duplicados: $duplicated)"
+echo "chaves com valores diferentes entre as execuções: $differing"
+echo "execuções com falha: $failures de $runs (lançamentos recusados: $launch_failures)"
+echo "do primeiro lançamento ao último valor gravado: $elapsed s"
+echo "execuções por minuto: $per_minute"
+if ((stored == expected && lost == 0 && duplicated == 0 && failures == 0 && differing == 0)); then
+  exit 0
+fi
+exit 1
