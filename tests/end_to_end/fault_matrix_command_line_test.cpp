@@ -102,7 +102,7 @@ TEST_P(CommandLine, HasAClearOutcome) {
 const std::string NOT_UTF8 = "\xff\xfe";
 
 INSTANTIATE_TEST_SUITE_P(
-    Matrix, CommandLine,
+    FaultMatrix, CommandLine,
     testing::Values(
         CommandLineCase{"no_words", {}, Outcome::Critical},
         CommandLineCase{"one_word",

@@ -80,7 +80,7 @@ TEST_P(DeliveryFault, EveryItemIsAccountedFor) {
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Matrix, DeliveryFault,
+    FaultMatrix, DeliveryFault,
     testing::Values(
         DeliveryCase{.name = "server_refuses",
                      .refused = true,

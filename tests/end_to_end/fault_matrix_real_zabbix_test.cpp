@@ -54,7 +54,7 @@ TEST_P(RealServer, AnswersEveryItem) {
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Matrix, RealServer,
+    FaultMatrix, RealServer,
     testing::Values(ServerCase{"unknown_host", "cgnat-fault-nobody",
                                "processed: 0; failed: 1"},
                     ServerCase{"known_host", KNOWN_HOST, ""}),

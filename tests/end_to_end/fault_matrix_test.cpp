@@ -199,7 +199,7 @@ TEST_P(DeviceFault, EndsAsTheFaultRequires) {
 const std::string SHORT_TIMEOUT = timeout_text(testing_support::SHORT_BOUND);
 
 INSTANTIATE_TEST_SUITE_P(
-    Matrix, DeviceFault,
+    FaultMatrix, DeviceFault,
     testing::Values(
         DeviceCase{.name = "connection_refused",
                    .target = Target::ClosedPort,
