@@ -10,7 +10,7 @@ PACKAGES=(
   libssh-dev libicu-dev nlohmann-json3-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   # the simulated device and the tests around it
-  openssh-server openssh-client sshpass strace valgrind python3 procps
+  openssh-server openssh-client sshpass strace valgrind python3 procps time
   # a real Zabbix server for delivery tests (php8.2-cgi first, so apt does not
   # pull in Apache for PHP)
   php8.2-cgi php8.2-pgsql postgresql zabbix-server-pgsql zabbix-agent
