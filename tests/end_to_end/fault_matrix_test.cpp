@@ -9,8 +9,6 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
-#include <fcntl.h>
-#include <functional>
 #include <memory>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -21,10 +19,8 @@ namespace {
 using namespace fault_matrix;
 using testing_support::FakeTrapper;
 using testing_support::RunResult;
-using testing_support::SentItem;
 using testing_support::SimulatedDevice;
 using testing_support::TempDir;
-using testing_support::TrapperReply;
 
 constexpr double SHORT_WITHIN = testing_support::SHORT_BOUND + 5;
 
