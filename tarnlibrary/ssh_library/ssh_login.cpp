@@ -29,21 +29,32 @@ void set_options(ShellSession &state, int port) {
   bool no = false;
   long flush_seconds = CLOSE_FLUSH_SECONDS;
   std::string known = user_known_hosts();
-  bool ok =
-      ssh_options_set(session, SSH_OPTIONS_LOG_VERBOSITY, &verbosity) == 0 &&
-      ssh_options_set(session, SSH_OPTIONS_PROCESS_CONFIG, &no) == 0 &&
-      ssh_options_set(session, SSH_OPTIONS_HOST, state.host.c_str()) == 0 &&
-      ssh_options_set(session, SSH_OPTIONS_PORT, &port) == 0 &&
-      ssh_options_set(session, SSH_OPTIONS_USER, state.user.c_str()) == 0 &&
-      ssh_options_set(session, SSH_OPTIONS_KNOWNHOSTS, known.c_str()) == 0 &&
-      ssh_options_set(session, SSH_OPTIONS_GLOBAL_KNOWNHOSTS,
-                      "/etc/ssh/ssh_known_hosts") == 0 &&
-      ssh_options_set(session, SSH_OPTIONS_NODELAY, &yes) == 0 &&
-      ssh_options_set(session, SSH_OPTIONS_TIMEOUT, &flush_seconds) == 0;
-  if (!ok)
-    throw std::runtime_error(
-        "SSH " + state.where +
-        ": opções da sessão recusadas: " + ssh_get_error(session));
+  struct Option {
+    ssh_options_e option;
+    const void *value;
+    const char *what; // for the message when libssh refuses it
+  };
+  const Option options[] = {
+      {SSH_OPTIONS_LOG_VERBOSITY, &verbosity, "o nível de log"},
+      {SSH_OPTIONS_PROCESS_CONFIG, &no, "a configuração do cliente"},
+      {SSH_OPTIONS_HOST, state.host.c_str(), "o endereço do equipamento"},
+      {SSH_OPTIONS_PORT, &port, "a porta"},
+      {SSH_OPTIONS_USER, state.user.c_str(), "o usuário"},
+      {SSH_OPTIONS_KNOWNHOSTS, known.c_str(), "o arquivo known_hosts"},
+      {SSH_OPTIONS_GLOBAL_KNOWNHOSTS, "/etc/ssh/ssh_known_hosts",
+       "o known_hosts do sistema"},
+      {SSH_OPTIONS_NODELAY, &yes, "TCP_NODELAY"},
+      {SSH_OPTIONS_TIMEOUT, &flush_seconds, "o tempo limite"},
+  };
+  for (const Option &option : options) {
+    if (ssh_options_set(session, option.option, option.value) == 0)
+      continue;
+    // libssh often gives no reason (an over-long or malformed host, say).
+    std::string reason = ssh_get_error(session);
+    throw std::runtime_error("SSH " + state.where + ": " + option.what +
+                             " foi recusado pela biblioteca SSH (inválido?)" +
+                             (reason.empty() ? "" : ": " + reason));
+  }
 }
 
 void check_host_key(ShellSession &state) {
