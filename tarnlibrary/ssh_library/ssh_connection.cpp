@@ -1,5 +1,6 @@
 // The interactive shell session: prompt, commands, close.
 #include "tarnlibrary/process_library/process_library.hpp"
+#include "tarnlibrary/ssh_library/pager.hpp"
 #include "tarnlibrary/ssh_library/shell_reading.hpp"
 #include "tarnlibrary/ssh_library/ssh_library.hpp"
 #include "tarnlibrary/ssh_library/ssh_session.hpp"
@@ -127,9 +128,18 @@ std::string Ssh_connection_3::execute_command(const std::string &command) {
   read.prompt = state.prompt;
   Reading reading{what};
   std::string more;
-  do
+  for (;;) {
     read_some(state, reading, more);
-  while (!feed(read, more));
+    if (feed(read, more))
+      break;
+    std::string_view last = read.buffer.last_line();
+    if (last.size() <= PROMPT_LINE_LIMIT && is_pager_stop(visible_line(last)))
+      throw std::runtime_error(
+          "SSH " + state.where + ": " + what + " parou em uma paginação (\"" +
+          visible_line(last) +
+          "\") à espera de uma tecla: a paginação do dispositivo não foi "
+          "desligada; saída incompleta descartada");
+  }
   return replace_invalid_utf8(command_output(read));
 }
 
