@@ -14,6 +14,27 @@ struct Ssh_connection_3::Session {
 
 namespace {
 
+// Command-line words as messages show them: a word of 100 000 bytes would
+// drown the one line an operator reads.
+std::string shortened(const std::string &word) {
+  constexpr size_t LIMIT = 64;
+  if (word.size() <= LIMIT)
+    return word;
+  size_t cut = LIMIT;
+  while (cut > 0 && (static_cast<unsigned char>(word[cut]) & 0xC0) == 0x80)
+    --cut; // not inside a UTF-8 sequence
+  return word.substr(0, cut) + "…";
+}
+
+} // namespace
+
+std::string session_place(const std::string &user, const std::string &host,
+                          const std::string &port) {
+  return shortened(user) + "@" + shortened(host) + ":" + shortened(port);
+}
+
+namespace {
+
 constexpr size_t READ_CHUNK = 1 << 16;
 
 // What a wait was for, for the messages.
@@ -105,7 +126,7 @@ Ssh_connection_3::Ssh_connection_3(std::string host, std::string port,
   state.user = std::move(user);
   state.pwd = std::move(pwd);
   state.end_data = std::move(end_data);
-  state.where = state.user + "@" + state.host + ":" + state.port_text;
+  state.where = session_place(state.user, state.host, state.port_text);
 }
 
 Ssh_connection_3::~Ssh_connection_3() = default;
@@ -140,7 +161,9 @@ std::string Ssh_connection_3::execute_command(const std::string &command) {
           "\") à espera de uma tecla: a paginação do dispositivo não foi "
           "desligada; saída incompleta descartada");
   }
-  return replace_invalid_utf8(command_output(read));
+  std::string output = take_command_output(read);
+  repair_utf8(output);
+  return output;
 }
 
 void Ssh_connection_3::close() {

@@ -169,7 +169,7 @@ bool wait_for_session(ssh_session session, Clock::time_point until) {
 
 void open_shell(ShellSession &state) {
   int port = parse_port(state.port_text, state.host);
-  state.where = state.user + "@" + state.host + ":" + std::to_string(port);
+  state.where = session_place(state.user, state.host, std::to_string(port));
   state.session.reset(ssh_new());
   if (!state.session)
     throw std::runtime_error("SSH " + state.where +

@@ -35,6 +35,10 @@ struct ShellSession {
   std::string prompt; // visible prompt, once found
 };
 
+// "user@host:port" for messages, each word cut short when very long.
+std::string session_place(const std::string &user, const std::string &host,
+                          const std::string &port);
+
 // Waits until libssh's socket can make progress, at most until `until`;
 // false when that moment passed. Honours the run's deadline.
 bool wait_for_session(ssh_session session, Clock::time_point until);
