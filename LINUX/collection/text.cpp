@@ -58,30 +58,6 @@ size_t white_space_length_before(std::string_view text, size_t begin,
   return start + length == end && is_white_space(c) ? length : 0;
 }
 
-// Bytes taken by the line boundary at pos, 0 when there is none.
-size_t boundary_length_at(std::string_view text, size_t pos) {
-  switch (static_cast<unsigned char>(text[pos])) {
-  case '\r':
-    return pos + 1 < text.size() && text[pos + 1] == '\n' ? 2 : 1;
-  case '\n':
-  case '\v':
-  case '\f':
-  case 0x1C:
-  case 0x1D:
-  case 0x1E:
-    return 1;
-  case 0xC2: // NEL
-    return text.substr(pos, 2) == "\xC2\x85" ? 2 : 0;
-  case 0xE2: // U+2028, U+2029
-    return text.substr(pos, 3) == "\xE2\x80\xA8" ||
-                   text.substr(pos, 3) == "\xE2\x80\xA9"
-               ? 3
-               : 0;
-  default:
-    return 0;
-  }
-}
-
 bool is_escape_parameter(char c) {
   return (c >= '0' && c <= '9') || c == ';' || c == '?' || c == '=';
 }
@@ -129,21 +105,32 @@ std::string decode_utf8(std::string_view bytes) {
   return out;
 }
 
+size_t boundary_length_at(std::string_view text, size_t pos) {
+  switch (static_cast<unsigned char>(text[pos])) {
+  case '\r':
+    return pos + 1 < text.size() && text[pos + 1] == '\n' ? 2 : 1;
+  case '\n':
+  case '\v':
+  case '\f':
+  case 0x1C:
+  case 0x1D:
+  case 0x1E:
+    return 1;
+  case 0xC2: // NEL
+    return text.substr(pos, 2) == "\xC2\x85" ? 2 : 0;
+  case 0xE2: // U+2028, U+2029
+    return text.substr(pos, 3) == "\xE2\x80\xA8" ||
+                   text.substr(pos, 3) == "\xE2\x80\xA9"
+               ? 3
+               : 0;
+  default:
+    return 0;
+  }
+}
+
 std::vector<std::string_view> split_lines(std::string_view text) {
   std::vector<std::string_view> lines;
-  size_t start = 0;
-  for (size_t pos = 0; pos < text.size();) {
-    const size_t boundary = boundary_length_at(text, pos);
-    if (boundary == 0) {
-      ++pos;
-      continue;
-    }
-    lines.push_back(text.substr(start, pos - start));
-    pos += boundary;
-    start = pos;
-  }
-  if (start < text.size())
-    lines.push_back(text.substr(start));
+  for_each_line(text, [&](std::string_view line) { lines.push_back(line); });
   return lines;
 }
 

@@ -2,11 +2,48 @@
 // here works on characters, never on bytes.
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace cgnat {
+
+// Bytes that can start a line boundary; any other byte is skipped at once.
+inline constexpr std::array<bool, 256> BOUNDARY_LEAD = [] {
+  std::array<bool, 256> lead{};
+  for (unsigned char byte :
+       {'\n', '\r', '\v', '\f', '\x1c', '\x1d', '\x1e', '\xc2', '\xe2'})
+    lead[byte] = true;
+  return lead;
+}();
+
+// Bytes taken by the line boundary at pos, 0 when there is none.
+size_t boundary_length_at(std::string_view text, size_t pos);
+
+// Calls each(line) for every line split_lines gives, in order, without
+// holding them all.
+template <class Each> void for_each_line(std::string_view text, Each &&each) {
+  const size_t size = text.size();
+  size_t start = 0;
+  for (size_t pos = 0; pos < size;) {
+    while (pos < size && !BOUNDARY_LEAD[static_cast<unsigned char>(text[pos])])
+      ++pos;
+    if (pos == size)
+      break;
+    const size_t boundary = boundary_length_at(text, pos);
+    if (boundary == 0) {
+      ++pos;
+      continue;
+    }
+    each(text.substr(start, pos - start));
+    pos += boundary;
+    start = pos;
+  }
+  if (start < size)
+    each(text.substr(start));
+}
 
 // Device bytes to valid UTF-8: each ill-formed sequence becomes U+FFFD.
 std::string decode_utf8(std::string_view bytes);
