@@ -152,4 +152,12 @@ std::string_view command_output(const CommandRead &read) {
               read.buffer.last_line_start - read.output_start);
 }
 
+std::string take_command_output(CommandRead &read) {
+  std::string output = std::move(read.buffer.bytes);
+  output.resize(read.buffer.last_line_start);
+  output.erase(0, read.output_start);
+  read.buffer = ShellBuffer{};
+  return output;
+}
+
 } // namespace tarn

@@ -59,4 +59,8 @@ bool feed(CommandRead &read, std::string_view more);
 // What came between the echo and the prompt (valid after feed said true).
 std::string_view command_output(const CommandRead &read);
 
+// The same, taking over the received bytes instead of copying them; read is
+// left empty.
+std::string take_command_output(CommandRead &read);
+
 } // namespace tarn

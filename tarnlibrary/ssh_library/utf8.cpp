@@ -30,6 +30,46 @@ int sequence_length(unsigned char lead, unsigned char &low,
   return 0;
 }
 
+// Length of the well-formed sequence at bytes[at]; 0 when it is ill-formed,
+// with `good` set to the bytes of its maximal ill-formed subpart.
+size_t sequence_at(std::string_view bytes, size_t at, size_t &good) {
+  unsigned char low, high;
+  const int length =
+      sequence_length(static_cast<unsigned char>(bytes[at]), low, high);
+  int valid = length == 0 ? 0 : 1;
+  while (valid > 0 && valid < length && at + valid < bytes.size()) {
+    auto next = static_cast<unsigned char>(bytes[at + valid]);
+    if (next < low || next > high)
+      break;
+    low = 0x80;
+    high = 0xBF;
+    ++valid;
+  }
+  if (length > 0 && valid == length)
+    return static_cast<size_t>(length);
+  good = valid == 0 ? 1 : static_cast<size_t>(valid);
+  return 0;
+}
+
+size_t ascii_run_end(std::string_view bytes, size_t at) {
+  while (at < bytes.size() && static_cast<unsigned char>(bytes[at]) < 0x80)
+    ++at;
+  return at;
+}
+
+// Where the first ill-formed sequence starts; size() when there is none.
+size_t first_invalid(std::string_view bytes) {
+  size_t at = 0;
+  while ((at = ascii_run_end(bytes, at)) < bytes.size()) {
+    size_t bad;
+    const size_t length = sequence_at(bytes, at, bad);
+    if (length == 0)
+      return at;
+    at += length;
+  }
+  return at;
+}
+
 } // namespace
 
 std::string replace_invalid_utf8(std::string_view bytes) {
@@ -37,35 +77,31 @@ std::string replace_invalid_utf8(std::string_view bytes) {
   text.reserve(bytes.size());
   size_t at = 0;
   while (at < bytes.size()) {
-    size_t ascii = at;
-    while (ascii < bytes.size() &&
-           static_cast<unsigned char>(bytes[ascii]) < 0x80)
-      ++ascii;
+    const size_t ascii = ascii_run_end(bytes, at);
     text.append(bytes.substr(at, ascii - at));
     at = ascii;
     if (at == bytes.size())
       break;
-    unsigned char low, high;
-    int length =
-        sequence_length(static_cast<unsigned char>(bytes[at]), low, high);
-    int good = length == 0 ? 0 : 1;
-    while (good > 0 && good < length && at + good < bytes.size()) {
-      auto next = static_cast<unsigned char>(bytes[at + good]);
-      if (next < low || next > high)
-        break;
-      low = 0x80;
-      high = 0xBF;
-      ++good;
-    }
-    if (length > 0 && good == length) {
+    size_t bad;
+    const size_t length = sequence_at(bytes, at, bad);
+    if (length > 0) {
       text.append(bytes.substr(at, length));
       at += length;
     } else {
       text.append(REPLACEMENT);
-      at += good == 0 ? 1 : good;
+      at += bad;
     }
   }
   return text;
+}
+
+void repair_utf8(std::string &text) {
+  const size_t bad = first_invalid(text);
+  if (bad == text.size())
+    return; // the usual case: no copy at all
+  std::string repaired = text.substr(0, bad);
+  repaired.append(replace_invalid_utf8(std::string_view(text).substr(bad)));
+  text = std::move(repaired);
 }
 
 } // namespace tarn

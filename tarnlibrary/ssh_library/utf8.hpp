@@ -10,4 +10,7 @@ namespace tarn {
 // of a well-formed sequence, or one bad byte) with U+FFFD.
 std::string replace_invalid_utf8(std::string_view bytes);
 
+// The same in place; text that is already valid is left untouched.
+void repair_utf8(std::string &text);
+
 } // namespace tarn

@@ -106,6 +106,8 @@ TEST_P(CommandReading, ReturnsWhatIsBetweenEchoAndPrompt) {
     EXPECT_FALSE(tarn::feed(read, c.chunks[i])) << "chunk " << i;
   ASSERT_TRUE(tarn::feed(read, c.chunks.back()));
   EXPECT_EQ(tarn::command_output(read), c.output);
+  EXPECT_EQ(tarn::take_command_output(read), c.output);
+  EXPECT_TRUE(read.buffer.bytes.empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -21,6 +21,18 @@ TEST_P(Utf8, ReplacesEachMaximalSubpart) {
   EXPECT_EQ(tarn::replace_invalid_utf8(GetParam().bytes), GetParam().text);
 }
 
+// In place, valid text is kept as is and invalid text repaired the same way,
+// also behind a long valid prefix.
+TEST_P(Utf8, RepairsInPlaceAlike) {
+  std::string text = GetParam().bytes;
+  tarn::repair_utf8(text);
+  EXPECT_EQ(text, GetParam().text);
+  const std::string prefix = "S\xC3\xA3o Paulo " + std::string(300, 'x');
+  std::string longer = prefix + GetParam().bytes;
+  tarn::repair_utf8(longer);
+  EXPECT_EQ(longer, prefix + GetParam().text);
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Sequences, Utf8,
     testing::Values(
