@@ -1,5 +1,6 @@
 #include "tests/end_to_end/fault_matrix_support.hpp"
 #include "LINUX/collection/catalogue.hpp"
+#include "tests/support/loopback.hpp"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -44,19 +45,6 @@ expected_items(const std::string &host,
     items.push_back(
         {host, std::string(cgnat::PUBLISHED_ITEMS[i].item_key), values[i]});
   return items;
-}
-
-std::string closed_port() {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t size = sizeof address;
-  if (bind(fd, reinterpret_cast<sockaddr *>(&address), size) != 0 ||
-      getsockname(fd, reinterpret_cast<sockaddr *>(&address), &size) != 0)
-    throw std::runtime_error("bind on 127.0.0.1 failed");
-  close(fd); // bound, never listened
-  return std::to_string(ntohs(address.sin_port));
 }
 
 testing_support::RunResult run(const std::vector<std::string> &arguments,

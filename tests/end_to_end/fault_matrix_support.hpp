@@ -4,6 +4,7 @@
 #pragma once
 
 #include "tests/support/fake_trapper.hpp"
+#include "tests/support/loopback.hpp"
 #include "tests/support/run_binary.hpp"
 
 #include <optional>
@@ -12,6 +13,8 @@
 #include <vector>
 
 namespace fault_matrix {
+
+using testing_support::closed_port;
 
 // A user of its own, so rows never race other suites over the password.
 inline const std::string DEVICE_USER = "cgnatfault";
@@ -42,7 +45,6 @@ expected_items(const std::string &host,
                const std::vector<std::pair<size_t, std::string>> &changes = {});
 
 // A loopback port that nobody listens on: connections are refused.
-std::string closed_port();
 
 // Runs the collector (the short-bound copy when asked) with these words
 // after its name, killed after `kill_after` seconds.

@@ -1,5 +1,6 @@
 // Whole runs of the real collector: the simulated device answers over SSH
 // and a private real Zabbix server stores what the run delivered.
+#include "tests/support/loopback.hpp"
 #include "tests/support/run_binary.hpp"
 #include "tests/support/zabbix_server.hpp"
 #include "tests/tarnlibrary/ssh_library/simulated_device.hpp"
@@ -104,22 +105,6 @@ edited(const std::string &text,
   return result;
 }
 
-// A port on loopback that nobody listens on.
-std::string closed_port() {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  bool bound =
-      bind(fd, reinterpret_cast<sockaddr *>(&address), length) == 0 &&
-      getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length) == 0;
-  close(fd);
-  if (!bound)
-    throw std::runtime_error("bind em 127.0.0.1 falhou");
-  return std::to_string(ntohs(address.sin_port));
-}
-
 std::string masked(std::string text, const std::string &secret) {
   for (auto at = text.find(secret); at != std::string::npos;
        at = text.find(secret, at))
@@ -190,9 +175,10 @@ TEST_P(FullRun, DeliversWhatTheDeviceReported) {
   testing_support::RunOptions options;
   options.time_limit = 120;
   options.env = {{"HOME", device.dir.path},
-                 {"CGNAT_ZABBIX_SERVER", c.server == Server::real
-                                             ? zabbix_server().trapper_address
-                                             : "127.0.0.1:" + closed_port()}};
+                 {"CGNAT_ZABBIX_SERVER",
+                  c.server == Server::real
+                      ? zabbix_server().trapper_address
+                      : "127.0.0.1:" + testing_support::closed_port()}};
   auto result = testing_support::run_collector({"discoveryLinux", device.host,
                                                 device.port, device.user,
                                                 device.password, c.zabbix_host},

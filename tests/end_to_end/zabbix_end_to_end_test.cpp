@@ -2,6 +2,7 @@
 // sender and our own sending component.
 #include "LINUX/collection/catalogue.hpp"
 #include "tarnlibrary/zabbix_library/zabbix_library.hpp"
+#include "tests/support/loopback.hpp"
 #include "tests/support/run_binary.hpp"
 #include "tests/support/zabbix_server.hpp"
 
@@ -117,24 +118,10 @@ INSTANTIATE_TEST_SUITE_P(
                                  "subscriberTableFullIN"}),
     [](const auto &info) { return info.param.name; });
 
-// A port on loopback that nobody listens on.
-std::string closed_port() {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  if (bind(fd, reinterpret_cast<sockaddr *>(&address), length) != 0 ||
-      getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length) != 0)
-    throw std::runtime_error("bind em 127.0.0.1 falhou");
-  close(fd);
-  return std::to_string(ntohs(address.sin_port));
-}
-
 TEST(ZabbixServer, NothingListeningThrowsPromptly) {
   auto start = std::chrono::steady_clock::now();
-  EXPECT_THROW(tarn::send_zabbix("127.0.0.1:" + closed_port(), HOST,
-                                 "activeSessions", "1"),
+  EXPECT_THROW(tarn::send_zabbix("127.0.0.1:" + testing_support::closed_port(),
+                                 HOST, "activeSessions", "1"),
                std::runtime_error);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
 }

@@ -3,6 +3,7 @@
 #include "LINUX/run_control/run_settings.hpp"
 #include "LINUX/zabbix_output/zabbix_output.hpp"
 #include "tarnlibrary/process_library/process_library.hpp"
+#include "tests/support/loopback.hpp"
 
 #include <algorithm>
 #include <gtest/gtest.h>
@@ -191,19 +192,10 @@ TEST(PublicationDocuments, TimeoutDuringASendStopsPublication) {
 }
 
 TEST(PublicationDelivery, EveryDeliveryFailingStillEndsWithOK) {
-  // Nothing listens on a port we bound and closed again: each delivery is
-  // refused at once.
-  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t size = sizeof address;
-  ::bind(fd, reinterpret_cast<sockaddr *>(&address), size);
-  ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &size);
-  ::close(fd);
   cgnat::RunSettings run;
   run.zabbix_host = "cgnat-test";
-  run.zabbix_server = "127.0.0.1:" + std::to_string(ntohs(address.sin_port));
+  // Each delivery is refused at once.
+  run.zabbix_server = "127.0.0.1:" + testing_support::closed_port();
   cgnat::set_settings(run);
 
   Documents documents = full_documents(0);

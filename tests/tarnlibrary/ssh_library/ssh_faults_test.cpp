@@ -2,6 +2,7 @@
 // the place, never the password.
 #include "tarnlibrary/process_library/process_library.hpp"
 #include "tarnlibrary/ssh_library/ssh_library.hpp"
+#include "tests/support/loopback.hpp"
 #include "tests/tarnlibrary/ssh_library/simulated_device.hpp"
 
 #include <gtest/gtest.h>
@@ -36,18 +37,6 @@ void PrintTo(const Case &c, std::ostream *os) { *os << c.name; }
 
 const std::string WRONG_PASSWORD = "Wrong-Secret-781";
 
-int closed_port() {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address);
-  socklen_t size = sizeof address;
-  getsockname(fd, reinterpret_cast<sockaddr *>(&address), &size);
-  close(fd); // bound, never listened: connections are refused
-  return ntohs(address.sin_port);
-}
-
 class Fault : public testing::TestWithParam<Case> {};
 
 TEST_P(Fault, FailsAtItsStepWithAClearMessage) {
@@ -58,7 +47,7 @@ TEST_P(Fault, FailsAtItsStepWithAClearMessage) {
   if (c.tamper == Tamper::WrongPassword)
     password = WRONG_PASSWORD;
   if (c.tamper == Tamper::ClosedPort)
-    port = std::to_string(closed_port());
+    port = testing_support::closed_port();
   if (!c.port.empty())
     port = c.port;
   if (c.tamper == Tamper::OtherHostKey) {

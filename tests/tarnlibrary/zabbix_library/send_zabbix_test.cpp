@@ -1,6 +1,7 @@
 #include "tarnlibrary/process_library/process_library.hpp"
 #include "tarnlibrary/zabbix_library/zabbix_library.hpp"
 #include "tests/support/fake_trapper.hpp"
+#include "tests/support/loopback.hpp"
 
 #include <chrono>
 #include <gtest/gtest.h>
@@ -14,19 +15,6 @@ using testing_support::FakeTrapper;
 using testing_support::trapper_answer;
 using testing_support::TrapperReply;
 using Clock = std::chrono::steady_clock;
-
-// A loopback port with nothing listening on it.
-int closed_port() {
-  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t size = sizeof address;
-  ::bind(fd, reinterpret_cast<sockaddr *>(&address), size);
-  ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &size);
-  ::close(fd);
-  return ntohs(address.sin_port);
-}
 
 std::string header(unsigned char flags, uint32_t length) {
   std::string out = "ZBXD";
@@ -122,7 +110,8 @@ class SendZabbix : public testing::TestWithParam<Case> {};
 TEST_P(SendZabbix, DeliversOrGivesOneClearError) {
   const Case &c = GetParam();
   FakeTrapper trapper([&](size_t) { return c.reply; });
-  int port = c.refused ? closed_port() : trapper.port();
+  int port =
+      c.refused ? std::stoi(testing_support::closed_port()) : trapper.port();
   std::string server = c.host + ":" + std::to_string(port);
   auto start = Clock::now();
   std::string failure;
