@@ -15,6 +15,22 @@ std::array<std::string, chaves_errors.size()> lower_labels() {
   return labels;
 }
 
+struct CounterKeys {
+  std::string in, out;
+};
+
+// Each row's two map keys, built once per parse.
+std::array<CounterKeys, chaves_errors.size()> counter_keys() {
+  std::array<CounterKeys, chaves_errors.size()> keys;
+  for (size_t row = 0; row < chaves_errors.size(); ++row) {
+    keys[row].in = chaves_errors[row].key;
+    keys[row].in += INBOUND_SUFFIX;
+    keys[row].out = chaves_errors[row].key;
+    keys[row].out += OUTBOUND_SUFFIX;
+  }
+  return keys;
+}
+
 // Tokens before the two counters, joined by single spaces.
 std::string name_part(const std::vector<std::string_view> &words) {
   std::string name;
@@ -30,6 +46,7 @@ std::string name_part(const std::vector<std::string_view> &words) {
 
 MetricMap parse_errors(const std::vector<std::string> &lines_errors) {
   const auto labels = lower_labels();
+  const auto keys = counter_keys();
   MetricMap data_erros;
   for (const std::string &line : lines_errors) {
     const std::vector<std::string_view> words = tokens(line);
@@ -39,11 +56,8 @@ MetricMap parse_errors(const std::vector<std::string> &lines_errors) {
     for (size_t row = 0; row < labels.size(); ++row) {
       if (name.find(labels[row]) == std::string::npos)
         continue;
-      const std::string_view key = chaves_errors[row].key;
-      data_erros.store(std::string(key).append(INBOUND_SUFFIX),
-                       std::string(words[words.size() - 2]));
-      data_erros.store(std::string(key).append(OUTBOUND_SUFFIX),
-                       std::string(words.back()));
+      data_erros.store(keys[row].in, std::string(words[words.size() - 2]));
+      data_erros.store(keys[row].out, std::string(words.back()));
       break;
     }
   }
