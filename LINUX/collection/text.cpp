@@ -1,7 +1,8 @@
 #include "LINUX/collection/text.hpp"
 
-#include <unicode/locid.h>
-#include <unicode/unistr.h>
+#include "LINUX/collection/icu_loader.hpp"
+
+// Header-only macros: decoding never needs the library itself.
 #include <unicode/utf8.h>
 
 #include <algorithm>
@@ -74,12 +75,6 @@ size_t escape_length_at(std::string_view line, size_t pos) {
   while (end < line.size() && is_escape_parameter(line[end]))
     ++end;
   return end < line.size() && is_ascii_letter(line[end]) ? end + 1 - pos : 0;
-}
-
-std::string to_utf8(const icu::UnicodeString &text) {
-  std::string out;
-  text.toUTF8String(out);
-  return out;
 }
 
 } // namespace
@@ -229,9 +224,8 @@ std::string to_lower(std::string_view text) {
         c = static_cast<char>(c - 'A' + 'a');
     return out;
   }
-  icu::UnicodeString unicode = icu::UnicodeString::fromUTF8(
-      icu::StringPiece(text.data(), static_cast<int32_t>(text.size())));
-  return to_utf8(unicode.toLower(icu::Locale::getRoot()));
+  // Ill-formed bytes read as U+FFFD, as everywhere else.
+  return icu_to_lower(decode_utf8(text));
 }
 
 std::string to_upper(std::string_view text) {
@@ -242,9 +236,7 @@ std::string to_upper(std::string_view text) {
         c = static_cast<char>(c - 'a' + 'A');
     return out;
   }
-  icu::UnicodeString unicode = icu::UnicodeString::fromUTF8(
-      icu::StringPiece(text.data(), static_cast<int32_t>(text.size())));
-  return to_utf8(unicode.toUpper(icu::Locale::getRoot()));
+  return icu_to_upper(decode_utf8(text));
 }
 
 } // namespace cgnat

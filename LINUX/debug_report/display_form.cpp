@@ -1,8 +1,9 @@
 // Discovery maps as a technician reads them: {'{#KEY}': 'text', '{#N}': 0}.
 #include "LINUX/debug_report/debug_report.hpp"
 
-#include <unicode/uchar.h>
-#include <unicode/utf8.h>
+#include "LINUX/collection/icu_loader.hpp"
+
+#include <unicode/utf8.h> // header-only decoding
 
 #include <cstdint>
 #include <cstdio>
@@ -11,9 +12,9 @@ namespace cgnat {
 namespace {
 
 bool is_printable(UChar32 c) {
-  if (c == ' ')
-    return true;
-  switch (u_charType(c)) {
+  if (c < 0x80) // ASCII needs no library: only controls are unprintable
+    return c >= 0x20 && c < 0x7F;
+  switch (icu_char_type(static_cast<char32_t>(c))) {
   case U_CONTROL_CHAR:
   case U_FORMAT_CHAR:
   case U_SURROGATE:
