@@ -16,7 +16,7 @@ bash scripts/setup.sh
 
 step "Compilando"
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build" -j "$(nproc)" --target cgnat-collector cgnat-device
+cmake --build "$build" -j "$(nproc)" --target cgnat-collector cgnat-device >&2
 
 state=$(mktemp -d /tmp/cgnat-quickstart.XXXXXX)
 chmod 755 "$state"
