@@ -63,6 +63,29 @@ constexpr std::array<ByteSet, chaves_summary_1.size()> HEADER_BYTES{
 constexpr ByteSet USED_BYTES(SUBSCRIBER_USED_WORD);
 constexpr ByteSet MAX_BYTES(SUBSCRIBER_MAX_WORD);
 
+// First bytes of every label, header and section word: a line with none of
+// them can match nothing, so most filler lines cost one short scan.
+constexpr auto LEAD_BYTES = [] {
+  std::array<bool, 256> lead{};
+  auto mark = [&](std::string_view part) {
+    lead[static_cast<unsigned char>(part.front())] = true;
+  };
+  for (const LabelRow &row : chaves_summary)
+    mark(row.label);
+  for (const SectionFlag &flag : chaves_summary_1)
+    mark(flag.header);
+  mark(SUBSCRIBER_USED_WORD);
+  mark(SUBSCRIBER_MAX_WORD);
+  return lead;
+}();
+
+bool has_lead_byte(std::string_view text) {
+  for (char c : text)
+    if (LEAD_BYTES[static_cast<unsigned char>(c)])
+      return true;
+  return false;
+}
+
 // Values the device marks as approximate ("~1234") lose every tilde. A value
 // once cleaned has none left, so only a map with new values needs a pass.
 void clean_tildes(MetricMap &data) {
@@ -100,6 +123,13 @@ MetricMap parse_summary(const std::vector<std::string> &lines_summary) {
     const std::string_view last = last_token(text);
     if (last.empty())
       continue; // white space only: no value to take
+    // The public section's word is matched in any case: no shortcut then.
+    if (!flags[public_section] && !has_lead_byte(text)) {
+      if (unclean)
+        clean_tildes(data);
+      unclean = false;
+      continue;
+    }
     const Line line(text);
     unclean |= store_label_rows(line, last, data);
 
