@@ -21,4 +21,8 @@ inline constexpr std::string_view SUPPORT_CONTACT =
 // never lost when the process is ended by the watchdog.
 void print_line(std::string_view text);
 
+// The one-line error report on standard error: "Erro: " and the cause, with
+// invalid UTF-8 (from command-line words) replaced.
+void print_error(std::string_view cause);
+
 } // namespace cgnat

@@ -1,5 +1,4 @@
 #include "LINUX/collection/collection.hpp"
-#include "LINUX/collection/text.hpp"
 #include "LINUX/run_control/end_process.hpp"
 #include "LINUX/run_control/run_control.hpp"
 #include "LINUX/run_control/run_settings.hpp"
@@ -13,15 +12,6 @@
 
 namespace cgnat {
 namespace {
-
-const std::string LAUNCH_MARK = "launch_";
-
-void report_error(const std::string &cause) {
-  // Causes may quote command-line words, which need not be valid UTF-8.
-  std::string line = "Erro: " + decode_utf8(cause) + "\n";
-  std::fwrite(line.data(), 1, line.size(), stderr);
-  std::fflush(stderr);
-}
 
 // What the mode selects, run inside the time bound.
 void dispatch() {
@@ -38,7 +28,7 @@ void dispatch() {
   set_settings(completed);
   if (completed.mode == "discoveryLinux")
     discoveryLinux(completed.zabbix_server);
-  else if (completed.mode.find(LAUNCH_MARK) != std::string::npos)
+  else if (completed.mode.find(tarn::LAUNCH_MARK) != std::string::npos)
     tarn::launch(completed.mode);
 }
 
@@ -92,10 +82,10 @@ int run(const std::vector<std::string> &words, int runtime_limit) {
     print_line(timeout.what());
     return 0;
   } catch (const std::exception &error) {
-    report_error(error.what());
+    print_error(error.what());
     return 1;
   } catch (...) {
-    report_error("erro desconhecido");
+    print_error("erro desconhecido");
     return 1;
   }
 }

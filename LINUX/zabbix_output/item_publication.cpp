@@ -24,16 +24,14 @@ const MetricMap &only_map(const DiscoveryDocument &document) {
 }
 
 void report_missing(const std::vector<const PublishedItem *> &missing) {
-  std::string line = "Erro: métricas ausentes na saída do equipamento: ";
+  std::string line = "métricas ausentes na saída do equipamento: ";
   for (size_t i = 0; i < missing.size(); ++i) {
     if (i > 0)
       line += ", ";
     line += std::string(missing[i]->macro) + " (" +
             std::string(missing[i]->item_key) + ")";
   }
-  line += "\n";
-  std::fwrite(line.data(), 1, line.size(), stderr);
-  std::fflush(stderr);
+  print_error(line);
 }
 
 } // namespace

@@ -12,8 +12,6 @@
 namespace tarn {
 namespace {
 
-const std::string LAUNCH_MARK = "launch_";
-
 // Owns a file descriptor so that every path closes it.
 struct Fd {
   int fd = -1;

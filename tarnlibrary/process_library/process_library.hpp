@@ -4,6 +4,7 @@
 #include <exception>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <sys/types.h>
 #include <vector>
 
@@ -50,6 +51,9 @@ int wait_budget_ms(int cap_ms);
 // or 0 when cap_ms passed first. Throws TimeoutException at the deadline and
 // std::system_error when poll fails.
 short wait_for_fd(int fd, short events, int cap_ms);
+
+// The part of a mode that asks for a background run.
+inline constexpr std::string_view LAUNCH_MARK = "launch_";
 
 // Starts a detached copy of this executable with the same command line but
 // the mode that follows the first "launch_" in mode; its output goes to the

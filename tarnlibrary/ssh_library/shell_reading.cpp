@@ -146,12 +146,6 @@ bool feed(CommandRead &read, std::string_view more) {
   return last.size() <= PROMPT_LINE_LIMIT && visible_line(last) == read.prompt;
 }
 
-std::string_view command_output(const CommandRead &read) {
-  return std::string_view(read.buffer.bytes)
-      .substr(read.output_start,
-              read.buffer.last_line_start - read.output_start);
-}
-
 std::string take_command_output(CommandRead &read) {
   std::string output = std::move(read.buffer.bytes);
   output.resize(read.buffer.last_line_start);

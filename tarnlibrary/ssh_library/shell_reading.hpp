@@ -56,11 +56,8 @@ struct CommandRead {
 // Takes the bytes of one read; true once the prompt came back.
 bool feed(CommandRead &read, std::string_view more);
 
-// What came between the echo and the prompt (valid after feed said true).
-std::string_view command_output(const CommandRead &read);
-
-// The same, taking over the received bytes instead of copying them; read is
-// left empty.
+// What came between the echo and the prompt (valid after feed said true),
+// taking over the received bytes instead of copying them; read is left empty.
 std::string take_command_output(CommandRead &read);
 
 } // namespace tarn
