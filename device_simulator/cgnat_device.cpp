@@ -12,22 +12,66 @@
 namespace device_sim {
 namespace {
 
-void show_prompt(const DeviceConfig &config) {
+constexpr std::string_view BRACKETED_PASTE_ON = "\033[?2004h";
+
+// The prompt as this device shows it after `commands` commands.
+std::string prompt_now(const DeviceConfig &config, long commands) {
   std::string prompt = prompt_text(config);
+  if (config.has("changing-prompt")) { // a mode or counter in the prompt
+    size_t mark = prompt.rfind('$');
+    if (mark != std::string::npos)
+      prompt.insert(mark, "(" + std::to_string(commands) + ")");
+  }
+  if (config.has("prompt-escapes"))
+    prompt += "\033[0m\033[?25h";
+  if (config.has("line-editor"))
+    prompt = std::string(BRACKETED_PASTE_ON) + prompt;
+  return prompt;
+}
+
+void show_prompt(const DeviceConfig &config, long commands) {
+  std::string prompt = prompt_now(config, commands);
   if (config.has("slow") && prompt.size() > 2) {
     // The prompt in two pieces: a partial prompt must not end a read.
     write_all(prompt.substr(0, prompt.size() / 2));
     pause_ms(50);
     write_all(prompt.substr(prompt.size() / 2));
-    return;
-  }
-  write_all(prompt);
+  } else
+    write_all(prompt);
+  if (config.has("redraw-prompt")) // as after a terminal resize
+    write_all("\r\033[K" + prompt);
+  if (config.has("double-prompt"))
+    write_all("\r\n" + prompt);
 }
 
-// Reads one line with echo, as a shell's line editor does. CR LF counts as
-// one line end.
-std::string read_line() {
+// Messages that arrive while the prompt shows, each redrawing it.
+void late_messages(const DeviceConfig &config, long commands, bool first) {
+  std::string prompt = prompt_now(config, commands);
+  if (first && config.has("late-motd")) {
+    pause_ms(200);
+    write_all("\r\nMessage of the day: maintenance window Sunday 02:00-04:00 "
+              "UTC\r\n\r\n" +
+              prompt);
+  }
+  if (first && config.has("wall")) {
+    pause_ms(200);
+    write_all("\r\n\r\nBroadcast message from root@cgnat-device (pts/1) "
+              "(Tue Dec  8 16:00:00 2026):\r\n\r\nThe CGNAT service restarts "
+              "at 23:00\r\n\r\n" +
+              prompt);
+  }
+  if (!first && config.has("syslog-redraw")) {
+    pause_ms(100);
+    write_all("\r\033[K%NAT-6-IDLE: session idle, 5 minutes left\r\n" + prompt);
+  }
+}
+
+// Reads one line, echoing it as the device's line editor does (or not at
+// all). CR LF counts as one line end. `column` is where the echo starts.
+std::string read_line(const DeviceConfig &config, size_t column) {
   static bool after_cr = false;
+  const bool echo = !config.has("no-echo");
+  const bool editor = config.has("line-editor");
   std::string line;
   for (;;) {
     unsigned char byte = read_byte();
@@ -36,39 +80,89 @@ std::string read_line() {
       continue;
     }
     after_cr = byte == '\r';
+    if (editor && echo)
+      pause_ms(config.echo_pause_ms);
     if (byte == '\r' || byte == '\n') {
-      write_all("\r\n");
+      if (echo)
+        write_all(editor ? "\033[?2004l\r\r\n" : "\r\n");
       return line;
     }
     if (byte == 0x7f || byte == '\b') {
       if (!line.empty()) {
         line.pop_back();
-        write_all("\b \b");
+        if (echo)
+          write_all("\b \b");
       }
     } else if (byte == 0x03) {
-      write_all("^C\r\n");
+      if (echo)
+        write_all("^C\r\n");
       return "";
     } else if (byte >= 0x20 || byte == '\t') {
       line.push_back(static_cast<char>(byte));
-      write_all(std::string(1, static_cast<char>(byte)));
+      if (echo)
+        write_all(std::string(1, static_cast<char>(byte)));
+      if (echo && editor && config.echo_width > 0 &&
+          (column + line.size()) % static_cast<size_t>(config.echo_width) == 0)
+        write_all("\r\n"); // the echo wraps at the device's width
     }
   }
 }
 
+size_t visible_width(const DeviceConfig &config, long commands) {
+  std::string prompt = prompt_now(config, commands);
+  size_t width = 0;
+  for (size_t at = 0; at < prompt.size(); ++at) {
+    if (prompt[at] == '\033') { // skip CSI and OSC sequences
+      if (at + 1 < prompt.size() && prompt[at + 1] == ']')
+        at = prompt.find('\007', at);
+      else
+        while (++at < prompt.size() &&
+               !(prompt[at] >= 0x40 && prompt[at] <= 0x7e && prompt[at] != '['))
+          ;
+      if (at == std::string::npos)
+        break;
+      continue;
+    }
+    ++width;
+  }
+  return width;
+}
+
+void apply_shape(const DeviceConfig &config) {
+  OutputShape shape;
+  if (config.has("cr-cr-lf"))
+    shape.line_end = "\r\r\n";
+  if (config.has("lf-cr"))
+    shape.line_end = "\n\r";
+  shape.byte_wise = config.has("byte-wise");
+  shape.byte_pause_ms = config.byte_pause_ms;
+  shape.cut = config.has("cut-output");
+  set_output_shape(shape);
+}
+
 int run(DeviceConfig &config) {
   enter_raw_mode();
+  apply_shape(config);
   if (config.has("slow"))
     pause_ms(config.slow_ms);
   print_banner(config);
+  if (config.has("enter-first")) // no prompt until an Enter comes
+    read_line(config, 0);
+  if (config.has("late-prompt"))
+    pause_ms(1000);
   long commands = 0;
+  bool first = true;
   for (;;) {
-    if (!config.has("no-prompt"))
-      show_prompt(config);
-    std::string line = read_line();
+    if (!config.has("no-prompt")) {
+      show_prompt(config, commands);
+      late_messages(config, commands, first);
+    }
+    std::string line = read_line(config, visible_width(config, commands));
+    first = false;
     if (config.has("no-prompt"))
       continue;
-    if (line.find_first_not_of(" \t") != std::string::npos &&
-        ++commands == config.drop_after && config.has("drop"))
+    bool command = line.find_first_not_of(" \t") != std::string::npos;
+    if (command && ++commands == config.drop_after && config.has("drop"))
       return 0;
     if (!answer(config, line))
       return 0;

@@ -23,8 +23,13 @@ long to_number(const std::string &key, const std::string &value) {
 
 const std::vector<std::string> &fault_names() {
   static const std::vector<std::string> names{
-      "no-prompt",     "slow",         "drop",        "dollar-banner",
-      "colour-prompt", "invalid-utf8", "huge-output", "ignore-screen-length"};
+      "no-prompt", "slow", "drop", "dollar-banner", "colour-prompt",
+      "invalid-utf8", "huge-output", "ignore-screen-length",
+      // terminal behaviours of real command lines
+      "no-echo", "byte-wise", "cut-output", "line-editor", "redraw-prompt",
+      "prompt-escapes", "double-prompt", "late-prompt", "cr-cr-lf", "lf-cr",
+      "last-login", "late-motd", "wall", "syslog-redraw", "enter-first",
+      "changing-prompt", "dollar-box"};
   return names;
 }
 
@@ -47,6 +52,12 @@ void apply_setting(DeviceConfig &config, const std::string &line) {
     config.slow_ms = to_number(key, value);
   else if (key == "drop_after")
     config.drop_after = to_number(key, value);
+  else if (key == "byte_pause_ms")
+    config.byte_pause_ms = to_number(key, value);
+  else if (key == "echo_pause_ms")
+    config.echo_pause_ms = to_number(key, value);
+  else if (key == "echo_width")
+    config.echo_width = to_number(key, value);
   else if (key == "huge_mib")
     config.huge_mib = to_number(key, value);
   else if (key == "fault") {

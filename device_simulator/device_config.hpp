@@ -17,6 +17,9 @@ struct DeviceConfig {
   long slow_ms = 1500;          // "slow": pause before each answer
   long drop_after = 3;          // "drop": leave on the N-th command
   long huge_mib = 65;           // "huge-output": summary size
+  long byte_pause_ms = 0;       // "byte-wise": pause after each byte
+  long echo_pause_ms = 2;       // "line-editor": pause before each echo
+  long echo_width = 12;         // "line-editor": echo wraps at this column
   bool has(const std::string &fault) const { return faults.count(fault); }
 };
 

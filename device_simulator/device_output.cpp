@@ -114,6 +114,15 @@ std::string prompt_text(const DeviceConfig &config) {
 }
 
 void print_banner(const DeviceConfig &config) {
+  if (config.has("last-login"))
+    write_all("Last login: Tue Dec  8 16:00:00 2026 from 192.0.2.7\r\n");
+  if (config.has("dollar-box")) {
+    // A box of "$" that pauses after a line ending in "$".
+    const std::string border(32, '$');
+    write_all(border + "\r\n$  Authorised access only       $");
+    pause_ms(300);
+    write_all("\r\n$  Every session is logged      $\r\n" + border + "\r\n");
+  }
   write_all("\r\nCGNAT simulated device\r\n"
             "Commands: show cgnat summary, show cgnat errors\r\n");
   if (config.has("dollar-banner")) {

@@ -44,7 +44,11 @@ unsigned char read_byte() {
   return buffer[next++];
 }
 
-void write_all(std::string_view bytes) {
+namespace {
+
+OutputShape shape;
+
+void write_raw(std::string_view bytes) {
   while (!bytes.empty()) {
     ssize_t done = ::write(STDOUT_FILENO, bytes.data(), bytes.size());
     if (done < 0 && errno == EINTR)
@@ -53,6 +57,50 @@ void write_all(std::string_view bytes) {
       std::exit(0);
     bytes.remove_prefix(static_cast<size_t>(done));
   }
+}
+
+// A cut before byte `at` of text: just before and after "$", between CR
+// and LF, after ESC and after "[" of a sequence.
+bool cut_before(std::string_view text, size_t at) {
+  char here = text[at], before = text[at - 1];
+  return here == '$' || before == '$' || (before == '\r' && here == '\n') ||
+         before == '\033' ||
+         (before == '[' && at >= 2 && text[at - 2] == '\033');
+}
+
+} // namespace
+
+void set_output_shape(const OutputShape &new_shape) { shape = new_shape; }
+
+void write_all(std::string_view bytes) {
+  std::string text;
+  for (size_t at = 0; at < bytes.size(); ++at) {
+    if (bytes[at] == '\r' && at + 1 < bytes.size() && bytes[at + 1] == '\n') {
+      text += shape.line_end;
+      ++at;
+    } else
+      text += bytes[at];
+  }
+  if (shape.byte_wise) {
+    for (char byte : text) {
+      write_raw(std::string_view(&byte, 1));
+      if (shape.byte_pause_ms > 0)
+        pause_ms(shape.byte_pause_ms);
+    }
+    return;
+  }
+  if (!shape.cut) {
+    write_raw(text);
+    return;
+  }
+  size_t piece = 0;
+  for (size_t at = 1; at < text.size(); ++at)
+    if (cut_before(text, at)) {
+      write_raw(std::string_view(text).substr(piece, at - piece));
+      pause_ms(20); // each piece arrives in a read of its own
+      piece = at;
+    }
+  write_raw(std::string_view(text).substr(piece));
 }
 
 void pause_ms(long milliseconds) {

@@ -13,7 +13,17 @@ void enter_raw_mode();
 // Next input byte; ends the program (status 0) at end of input.
 unsigned char read_byte();
 
-// Writes everything or ends the program when the peer is gone.
+// How output bytes leave the device: line ends rewritten, and the bytes
+// written one at a time or in pieces cut where readers go wrong.
+struct OutputShape {
+  std::string line_end = "\r\n"; // what each CR LF becomes
+  bool byte_wise = false;
+  long byte_pause_ms = 0;
+  bool cut = false; // around "$", between CR and LF, inside escapes
+};
+void set_output_shape(const OutputShape &shape);
+
+// Writes everything, shaped, or ends the program when the peer is gone.
 void write_all(std::string_view bytes);
 
 void pause_ms(long milliseconds);

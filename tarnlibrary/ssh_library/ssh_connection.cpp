@@ -41,6 +41,8 @@ constexpr size_t READ_CHUNK = 1 << 16;
 struct Reading {
   std::string what; // "o prompt" or "o comando \"...\""
   size_t received = 0;
+  Clock::time_point silence_until =
+      Clock::now() + std::chrono::milliseconds(SILENCE_LIMIT_MS);
 };
 
 void write_line(ShellSession &state, const std::string &text,
@@ -64,11 +66,14 @@ void write_line(ShellSession &state, const std::string &text,
   }
 }
 
-// Appends the next bytes the shell sends to `into`, waiting for them.
-void read_some(ShellSession &state, Reading &reading, std::string &into) {
+// Sets `into` to the next bytes the shell sends, waiting for them; false
+// (and `into` empty) when the device stayed quiet until quiet_until. A
+// device silent for the whole silence limit is an error.
+bool read_some(ShellSession &state, Reading &reading, std::string &into,
+               Clock::time_point quiet_until) {
   ssh_channel channel = state.channel.get();
   char chunk[READ_CHUNK];
-  auto until = Clock::now() + std::chrono::milliseconds(SILENCE_LIMIT_MS);
+  into.clear();
   for (;;) {
     check_deadline();
     int got = ssh_channel_read_nonblocking(channel, chunk, sizeof chunk, 0);
@@ -80,7 +85,9 @@ void read_some(ShellSession &state, Reading &reading, std::string &into) {
                                  std::to_string(OUTPUT_LIMIT >> 20) +
                                  " MiB; leitura interrompida");
       into.assign(chunk, static_cast<size_t>(got));
-      return;
+      reading.silence_until =
+          Clock::now() + std::chrono::milliseconds(SILENCE_LIMIT_MS);
+      return true;
     }
     if (got == SSH_ERROR)
       throw std::runtime_error("SSH " + state.where + ": falha ao ler " +
@@ -91,7 +98,11 @@ void read_some(ShellSession &state, Reading &reading, std::string &into) {
       throw std::runtime_error("SSH " + state.where +
                                ": o dispositivo encerrou a conexão durante " +
                                reading.what);
-    if (!wait_for_session(state.session.get(), until))
+    if (Clock::now() >= quiet_until)
+      return false;
+    if (!wait_for_session(state.session.get(),
+                          std::min(quiet_until, reading.silence_until)) &&
+        Clock::now() >= reading.silence_until)
       throw std::runtime_error("SSH " + state.where + ": o dispositivo ficou " +
                                std::to_string(SILENCE_LIMIT_MS / 1000) +
                                " s sem enviar nada durante " + reading.what);
@@ -100,18 +111,32 @@ void read_some(ShellSession &state, Reading &reading, std::string &into) {
 
 void find_prompt(ShellSession &state) {
   PromptFinder finder;
-  finder.end_data = state.end_data;
+  finder.stream.end_data = state.end_data;
   Reading reading{"a espera do prompt terminado em \"" + state.end_data + "\""};
   std::string more;
+  // How long the device may stay quiet before an Enter is sent: short at
+  // first (a device that waits for one), longer after each one sent.
+  auto quiet = std::chrono::milliseconds(QUIET_MS);
+  ShellStep step = ShellStep::Read;
   for (;;) {
-    read_some(state, reading, more);
-    PromptStep step = feed(finder, more);
-    if (step == PromptStep::Found)
-      break;
-    if (step == PromptStep::SendEmptyLine)
+    if (step == ShellStep::SendEnter) {
       write_line(state, "", "a confirmação do prompt");
+      step = advance(finder);
+      continue;
+    }
+    if (step == ShellStep::Done)
+      break;
+    if (read_some(state, reading, more, Clock::now() + quiet)) {
+      step = feed(finder, more);
+    } else {
+      step = on_quiet(finder);
+      if (step == ShellStep::SendEnter)
+        quiet *= 2;
+    }
   }
   state.prompt = finder.prompt;
+  state.echoes = finder.echoes;
+  state.stream = std::move(finder.stream);
 }
 
 } // namespace
@@ -143,25 +168,37 @@ std::string Ssh_connection_3::execute_command(const std::string &command) {
     throw std::logic_error("SSH " + state.where + ": comando \"" + command +
                            "\" enviado sem conexão aberta");
   std::string what = "o comando \"" + command + "\"";
-  write_line(state, command, what);
+  // The extra Enter makes the device show its prompt once more after the
+  // output: two prompts in a row end the output whatever the prompt is.
+  write_line(state, command + "\n", what);
   CommandRead read;
-  read.command = command;
-  read.prompt = state.prompt;
+  read.stream = std::move(state.stream);
+  read.expect_echo = state.echoes;
+  begin_command(read, command);
   Reading reading{what};
   std::string more;
-  for (;;) {
-    read_some(state, reading, more);
-    if (feed(read, more))
-      break;
-    std::string_view last = read.buffer.last_line();
-    if (last.size() <= PROMPT_LINE_LIMIT && is_pager_stop(visible_line(last)))
-      throw std::runtime_error(
-          "SSH " + state.where + ": " + what + " parou em uma paginação (\"" +
-          visible_line(last) +
-          "\") à espera de uma tecla: a paginação do dispositivo não foi "
-          "desligada; saída incompleta descartada");
+  ShellStep step = feed(read, ""); // bytes left from the last read first
+  auto quiet = std::chrono::milliseconds(QUIET_MS);
+  while (step == ShellStep::Read) {
+    // Nothing more right now: a pager stop shows at once; a missing echo
+    // only after a longer quiet.
+    if (read_some(state, reading, more, Clock::now())) {
+      step = feed(read, more);
+    } else if ((step = on_quiet(read, false)) == ShellStep::Read) {
+      if (read_some(state, reading, more, Clock::now() + quiet))
+        step = feed(read, more);
+      else
+        step = on_quiet(read, true);
+    }
   }
+  if (step == ShellStep::PagerStop)
+    throw std::runtime_error(
+        "SSH " + state.where + ": " + what + " parou em uma paginação (\"" +
+        read.pager_stop +
+        "\") à espera de uma tecla: a paginação do dispositivo não foi "
+        "desligada; saída incompleta descartada");
   std::string output = take_command_output(read);
+  state.stream = std::move(read.stream);
   repair_utf8(output);
   return output;
 }

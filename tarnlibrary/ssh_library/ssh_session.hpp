@@ -8,6 +8,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "tarnlibrary/ssh_library/shell_reading.hpp"
+
 namespace tarn {
 
 struct SessionFree {
@@ -24,6 +26,8 @@ using Clock = std::chrono::steady_clock;
 inline constexpr int CONNECT_LIMIT_MS = 10'000;
 inline constexpr int SILENCE_LIMIT_MS = 60'000;
 inline constexpr size_t OUTPUT_LIMIT = size_t{64} << 20;
+// Quiet after which an Enter is sent while the prompt is awaited.
+inline constexpr int QUIET_MS = 500;
 
 // Everything one connection owns.
 struct ShellSession {
@@ -32,7 +36,9 @@ struct ShellSession {
   // Declared in this order so the channel is freed before its session.
   SessionHandle session;
   ChannelHandle channel;
-  std::string prompt; // visible prompt, once found
+  std::string prompt;  // visible prompt, once found
+  bool echoes = false; // the device echoed the Enter that confirmed it
+  ShellStream stream;  // the terminal's line goes on from read to read
 };
 
 // "user@host:port" for messages, each word cut short when very long.

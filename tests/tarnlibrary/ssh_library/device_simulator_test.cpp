@@ -11,57 +11,22 @@
 
 namespace {
 
-// The device program with its standard input and output on pipes.
+// The device on pipes, with what it has written so far.
 struct Device {
-  pid_t pid = -1;
-  int to = -1, from = -1;
+  testing_support::PipedDevice piped;
   std::string seen;
 
-  explicit Device(const std::vector<std::string> &settings) {
-    int in[2], out[2];
-    if (pipe(in) != 0 || pipe(out) != 0)
-      throw std::runtime_error("pipe");
-    pid = fork();
-    if (pid == 0) {
-      dup2(in[0], 0);
-      dup2(out[1], 1);
-      std::vector<std::string> words{testing_support::device_binary()};
-      words.insert(words.end(), settings.begin(), settings.end());
-      std::vector<char *> argv;
-      for (auto &word : words)
-        argv.push_back(word.data());
-      argv.push_back(nullptr);
-      execv(argv[0], argv.data());
-      _exit(127);
-    }
-    close(in[0]);
-    close(out[1]);
-    to = in[1];
-    from = out[0];
-  }
-  ~Device() {
-    close(to);
-    close(from);
-    kill(pid, SIGKILL);
-    waitpid(pid, nullptr, 0);
-  }
-  void send(const std::string &text) {
-    ASSERT_EQ(write(to, text.data(), text.size()),
-              static_cast<ssize_t>(text.size()));
-  }
+  explicit Device(const std::vector<std::string> &settings) : piped(settings) {}
+  void send(const std::string &text) { piped.send(text); }
   // Reads until `mark` appears after what was read before; returns the
   // bytes up to and including it.
   std::string until(const std::string &mark) {
     size_t from_here = seen.size();
+    std::string more;
     while (seen.find(mark, from_here) == std::string::npos) {
-      pollfd entry{from, POLLIN, 0};
-      if (poll(&entry, 1, 10'000) != 1)
+      if (!piped.read_some(more, 10'000))
         throw std::runtime_error("device silent; waiting for " + mark);
-      char chunk[4096];
-      ssize_t got = read(from, chunk, sizeof chunk);
-      if (got <= 0)
-        throw std::runtime_error("device ended; waiting for " + mark);
-      seen.append(chunk, static_cast<size_t>(got));
+      seen += more;
     }
     size_t end = seen.find(mark, from_here) + mark.size();
     return seen.substr(from_here, end - from_here);

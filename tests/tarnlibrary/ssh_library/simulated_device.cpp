@@ -1,11 +1,15 @@
 #include "tests/tarnlibrary/ssh_library/simulated_device.hpp"
 #include "tests/support/run_binary.hpp"
 
+#include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <poll.h>
 #include <sstream>
 #include <stdexcept>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace testing_support {
 namespace {
@@ -94,6 +98,66 @@ std::string SimulatedDevice::public_key() const {
   // "type base64 comment": keep type and key.
   auto second_space = key.find(' ', key.find(' ') + 1);
   return key.substr(0, second_space);
+}
+
+PipedDevice::PipedDevice(const std::vector<std::string> &settings) {
+  int in[2], out[2];
+  if (pipe(in) != 0 || pipe(out) != 0)
+    throw std::runtime_error("pipe");
+  pid = fork();
+  if (pid == 0) {
+    dup2(in[0], 0);
+    dup2(out[1], 1);
+    std::vector<std::string> words{device_binary()};
+    words.insert(words.end(), settings.begin(), settings.end());
+    std::vector<char *> argv;
+    for (auto &word : words)
+      argv.push_back(word.data());
+    argv.push_back(nullptr);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  close(in[0]);
+  close(out[1]);
+  to = in[1];
+  from = out[0];
+}
+
+PipedDevice::~PipedDevice() {
+  if (to >= 0)
+    close(to);
+  close(from);
+  kill(pid, SIGKILL);
+  waitpid(pid, nullptr, 0);
+}
+
+void PipedDevice::send(const std::string &bytes) {
+  if (write(to, bytes.data(), bytes.size()) !=
+      static_cast<ssize_t>(bytes.size()))
+    throw std::runtime_error("write to the device failed");
+}
+
+bool PipedDevice::read_some(std::string &into, int timeout_ms) {
+  into.clear();
+  pollfd entry{from, POLLIN, 0};
+  if (poll(&entry, 1, timeout_ms) != 1)
+    return false;
+  char chunk[4096];
+  ssize_t got = read(from, chunk, sizeof chunk);
+  if (got <= 0)
+    throw std::runtime_error("device ended");
+  into.assign(chunk, static_cast<size_t>(got));
+  return true;
+}
+
+std::string PipedDevice::finish() {
+  close(to);
+  to = -1;
+  std::string rest;
+  char chunk[4096];
+  for (ssize_t got; (got = read(from, chunk, sizeof chunk)) > 0;)
+    rest.append(chunk, static_cast<size_t>(got));
+  return rest;
 }
 
 } // namespace testing_support

@@ -1,6 +1,8 @@
 // Test access to the simulated CGNAT device: one sshd instance per object.
 #pragma once
 
+#include <sys/types.h>
+
 #include <string>
 #include <vector>
 
@@ -35,5 +37,22 @@ std::string read_text(const std::string &path);
 void write_text(const std::string &path, const std::string &text);
 std::string sample_path(const std::string &name); // "summary.txt"
 std::string device_binary();
+
+// The device program run directly, its standard input and output on pipes.
+struct PipedDevice {
+  pid_t pid = -1;
+  int to = -1, from = -1;
+
+  explicit PipedDevice(const std::vector<std::string> &settings);
+  ~PipedDevice();
+  PipedDevice(const PipedDevice &) = delete;
+  PipedDevice &operator=(const PipedDevice &) = delete;
+  void send(const std::string &bytes);
+  // Sets `into` to the next bytes, or returns false after timeout_ms of
+  // quiet; throws once the device has ended.
+  bool read_some(std::string &into, int timeout_ms);
+  // Ends its input and returns everything it still writes.
+  std::string finish();
+};
 
 } // namespace testing_support
