@@ -8,7 +8,8 @@
 #                 [--user NAME] [--password TEXT] [setting=value ...]
 # Settings go to the device (summary=FILE, errors=FILE, summary_lines=N,
 # prompt=TEXT, page_length=N, fault=a,b, slow_ms=N, drop_after=N,
-# huge_mib=N).
+# huge_mib=N, byte_pause_ms=N, echo_pause_ms=N, echo_width=N; the faults are
+# listed in device_config.cpp).
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
