@@ -6,6 +6,7 @@ shows the password past its first 100 ms.
 password_exposure_test.py BUILD_DIR [--report]  (root; --report: figures only)
 """
 import os
+import shlex
 import subprocess
 import sys
 import tempfile
@@ -38,6 +39,8 @@ def sample():
         for name in os.listdir("/proc"):
             if not name.isdigit() or int(name) == own:
                 continue
+            # When the read began: the password was visible no earlier.
+            now = time.clock_gettime(time.CLOCK_BOOTTIME)
             try:
                 with open(f"/proc/{name}/cmdline", "rb") as f:
                     cmdline = f.read()
@@ -47,10 +50,10 @@ def sample():
                 except OSError:
                     environ = b""
                 if PASSWORD in cmdline or PASSWORD in environ:
-                    age = time.clock_gettime(time.CLOCK_BOOTTIME) - \
-                        start_seconds(name)
-                    if age > worst.get(name, (0, b""))[0]:
-                        worst[name] = (age, cmdline)
+                    age = now - start_seconds(name)
+                    key = (name, cmdline.split(b"\0")[0])  # sh, then exec
+                    if age > worst.get(key, (0, b""))[0]:
+                        worst[key] = (age, cmdline)
             except OSError:
                 pass  # ended meanwhile
         time.sleep(0.003)
@@ -82,12 +85,18 @@ with tempfile.TemporaryDirectory(prefix="cgnat-exposure-") as work:
     sampler.start()
     failed = []
     try:
-        for mode, zabbix_host in [("discoveryLinux", "zh"),
-                                  ("discoveryLinux", "debug"),
-                                  ("launch_discoveryLinux", "zh")]:
-            done = subprocess.run(
-                [collector, mode, "127.0.0.1", str(port), "cgnatsim", PASSWORD,
-                 zabbix_host], env=env, capture_output=True, timeout=120)
+        for mode, zabbix_host, wrapped in [
+                ("discoveryLinux", "zh", False),
+                ("discoveryLinux", "debug", False),
+                ("launch_discoveryLinux", "zh", False),
+                ("launch_discoveryLinux", "zh", True)]:
+            words = [collector, mode, "127.0.0.1", str(port), "cgnatsim",
+                     PASSWORD, zabbix_host]
+            if wrapped:  # as Zabbix runs an external check
+                words = ["/bin/sh", "-c", " ".join(
+                    shlex.quote(os.fsdecode(word)) for word in words)]
+            done = subprocess.run(words, env=env, capture_output=True,
+                                  timeout=120)
             if done.returncode != 0 and not report_only:
                 failed.append(f"{mode} {zabbix_host}: status "
                               f"{done.returncode}: {done.stderr!r}")
@@ -107,14 +116,14 @@ with tempfile.TemporaryDirectory(prefix="cgnat-exposure-") as work:
     longest = max((age for age, _ in worst.values()), default=0.0)
     print(f"processes that showed the password: {len(worst)}; longest "
           f"visible after start: {longest * 1000:.0f} ms (limit "
-          f"{LIMIT_S * 1000:.0f} ms); logins accepted: {logins} of 3")
-    for pid, (age, cmdline) in sorted(worst.items()):
+          f"{LIMIT_S * 1000:.0f} ms); logins accepted: {logins} of 4")
+    for (pid, _), (age, cmdline) in sorted(worst.items()):
         shown = cmdline.replace(PASSWORD, b"<password>").replace(b"\0", b" ")
         print(f"  pid {pid}: {age * 1000:.0f} ms: {shown!r}")
     if report_only:
         sys.exit(0)
-    if logins != 3:
-        failed.append(f"{logins} logins accepted, not 3")
+    if logins != 4:
+        failed.append(f"{logins} logins accepted, not 4")
     if longest > LIMIT_S:
         failed.append("the password stayed visible too long")
     for line in failed:
