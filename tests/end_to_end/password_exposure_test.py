@@ -16,6 +16,9 @@ import time
 LIMIT_S = 0.100
 # Blanks, quotes, shell characters and bytes that are not UTF-8.
 PASSWORD = b"pw 'q\" $(touch x);|&\xff\xfe slow"
+# A user of its own: the device's default user keeps its password for the
+# tests that run alongside.
+USER = "cgnatpwtest"
 
 build = os.path.abspath(sys.argv[1])
 report_only = "--report" in sys.argv
@@ -76,7 +79,7 @@ with tempfile.TemporaryDirectory(prefix="cgnat-exposure-") as work:
     started = subprocess.run(
         ["bash", os.path.join(device_dir, "start_device.sh"), "--dir", work,
          "--binary", os.path.join(build, "device_simulator", "cgnat-device"),
-         "--password", PASSWORD, "fault=slow", "slow_ms=700"],
+         "--user", USER, "--password", PASSWORD, "fault=slow", "slow_ms=700"],
         check=True, capture_output=True)
     port = int(started.stdout.split()[-1])
     env = dict(os.environ, CGNAT_ZABBIX_SERVER="127.0.0.1:1",
@@ -90,7 +93,7 @@ with tempfile.TemporaryDirectory(prefix="cgnat-exposure-") as work:
                 ("discoveryLinux", "debug", False),
                 ("launch_discoveryLinux", "zh", False),
                 ("launch_discoveryLinux", "zh", True)]:
-            words = [collector, mode, "127.0.0.1", str(port), "cgnatsim",
+            words = [collector, mode, "127.0.0.1", str(port), USER,
                      PASSWORD, zabbix_host]
             if wrapped:  # as Zabbix runs an external check
                 words = ["/bin/sh", "-c", " ".join(
@@ -110,7 +113,7 @@ with tempfile.TemporaryDirectory(prefix="cgnat-exposure-") as work:
         stop.set()
         sampler.join()
         with open(os.path.join(work, "sshd.log"), "rb") as log:
-            logins = log.read().count(b"Accepted password for cgnatsim")
+            logins = log.read().count(f"Accepted password for {USER}".encode())
         subprocess.run(["bash", os.path.join(device_dir, "stop_device.sh"),
                         work])
     longest = max((age for age, _ in worst.values()), default=0.0)
