@@ -29,7 +29,11 @@ void dispatch() {
   if (completed.mode == "discoveryLinux")
     discoveryLinux(completed.zabbix_server);
   else if (completed.mode.find(tarn::LAUNCH_MARK) != std::string::npos)
-    tarn::launch(completed.mode);
+    tarn::launch(completed.mode,
+                 {completed.program_name, completed.mode, completed.host,
+                  completed.port, completed.user, completed.pwd,
+                  completed.zabbix_host},
+                 PASSWORD_WORD);
 }
 
 } // namespace
@@ -59,7 +63,7 @@ int run(const std::vector<std::string> &words, int runtime_limit) {
     initial.host = words[2];
     initial.port = words[3];
     initial.user = words[4];
-    initial.pwd = words[5];
+    initial.pwd = words[PASSWORD_WORD];
     initial.zabbix_host = words[6];
   }
   set_settings(initial);

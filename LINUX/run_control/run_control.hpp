@@ -3,6 +3,7 @@
 
 #include "LINUX/run_control/console.hpp"
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -10,6 +11,9 @@ namespace cgnat {
 
 inline constexpr const char *ZABBIX_SERVER_VARIABLE = "CGNAT_ZABBIX_SERVER";
 inline constexpr const char *ZABBIX_SERVER_DEFAULT = "127.0.0.1";
+
+// Where the password stands among the seven words (program name first).
+inline constexpr size_t PASSWORD_WORD = 5;
 
 // The whole run for these command-line words (program name first); returns
 // the exit status.

@@ -3,8 +3,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <fstream>
-#include <iterator>
+#include <sys/mman.h>
 #include <sys/wait.h>
 #include <syslog.h>
 #include <unistd.h>
@@ -67,16 +66,57 @@ void to_dev_null(int target) {
   }
 }
 
+// A sealed anonymous memory file holding secret: unlike a pipe it never
+// blocks the writer, whatever the size.
+int secret_file(const std::string &secret) {
+  int fd = ::memfd_create("cgnat-secret", MFD_CLOEXEC | MFD_ALLOW_SEALING);
+  if (fd < 0)
+    throw std::runtime_error(std::string("memfd_create falhou: ") +
+                             std::strerror(errno));
+  size_t done = 0;
+  while (done < secret.size()) {
+    ssize_t n = ::write(fd, secret.data() + done, secret.size() - done);
+    if (n < 0 && errno == EINTR)
+      continue;
+    if (n <= 0) {
+      int error = errno;
+      ::close(fd);
+      throw std::runtime_error(std::string("não foi possível guardar a senha "
+                                           "para a execução em segundo "
+                                           "plano: ") +
+                               std::strerror(error));
+    }
+    done += static_cast<size_t>(n);
+  }
+  ::fcntl(fd, F_ADD_SEALS,
+          F_SEAL_SEAL | F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE);
+  return fd;
+}
+
 } // namespace
 
 pid_t spawn_detached(const std::string &executable,
                      const std::vector<std::string> &words,
-                     const std::string &identity) {
+                     const std::string &identity, const std::string *secret) {
   // Built before forking: the child may only exec or report.
   std::vector<char *> argv;
   for (const auto &word : words)
     argv.push_back(const_cast<char *>(word.c_str()));
   argv.push_back(nullptr);
+  Fd secret_fd;
+  std::string secret_variable;
+  std::vector<char *> envp;
+  if (secret != nullptr) {
+    secret_fd.fd = secret_file(*secret);
+    secret_variable =
+        std::string(SECRET_FD_VARIABLE) + "=" + std::to_string(secret_fd.fd);
+    envp.push_back(secret_variable.data());
+  }
+  const std::string own = std::string(SECRET_FD_VARIABLE) + "=";
+  for (char **entry = environ; *entry != nullptr; ++entry)
+    if (std::strncmp(*entry, own.c_str(), own.size()) != 0)
+      envp.push_back(*entry);
+  envp.push_back(nullptr);
 
   // The started run's pid, then an exec error number if exec failed; the
   // pipe reaches end of file once exec has succeeded.
@@ -99,6 +139,7 @@ pid_t spawn_detached(const std::string &executable,
       ::setsid();
       ::close(report[1]);
       ::close(log_pipe[1]);
+      secret_fd.reset();
       to_dev_null(STDIN_FILENO);
       to_dev_null(STDOUT_FILENO);
       to_dev_null(STDERR_FILENO);
@@ -113,7 +154,9 @@ pid_t spawn_detached(const std::string &executable,
       ::dup2(log_pipe[1], STDERR_FILENO);
       if (log_pipe[1] > STDERR_FILENO)
         ::close(log_pipe[1]);
-      ::execv(executable.c_str(), argv.data());
+      if (secret_fd.fd >= 0)
+        ::fcntl(secret_fd.fd, F_SETFD, 0); // this one is inherited
+      ::execve(executable.c_str(), argv.data(), envp.data());
       int error = errno;
       write_all(report[1], &error, sizeof error);
       ::_exit(127);
@@ -151,21 +194,21 @@ pid_t spawn_detached(const std::string &executable,
   return run;
 }
 
-void launch(const std::string &mode) {
-  std::ifstream cmdline("/proc/self/cmdline", std::ios::binary);
-  std::string all((std::istreambuf_iterator<char>(cmdline)),
-                  std::istreambuf_iterator<char>());
-  std::vector<std::string> words;
-  size_t start = 0;
-  for (size_t end; (end = all.find('\0', start)) != std::string::npos;
-       start = end + 1)
-    words.push_back(all.substr(start, end - start));
+void launch(const std::string &mode, std::vector<std::string> words,
+            size_t secret_word) {
   size_t mark = mode.find(LAUNCH_MARK);
-  if (words.size() < 2 || mark == std::string::npos)
+  if (words.size() < 2 || secret_word >= words.size() ||
+      mark == std::string::npos)
     throw std::runtime_error("linha de comando inválida para launch");
   words[1] = mode.substr(mark + LAUNCH_MARK.size());
+  std::string secret = std::move(words[secret_word]);
+  words[secret_word] = SECRET_MASK;
+  struct Wipe {
+    std::string &text;
+    ~Wipe() { explicit_bzero(text.data(), text.size()); }
+  } wipe{secret};
   // This very executable, even if its file was replaced since it started.
-  spawn_detached("/proc/self/exe", words, "cgnat-collector");
+  spawn_detached("/proc/self/exe", words, "cgnat-collector", &secret);
 }
 
 } // namespace tarn

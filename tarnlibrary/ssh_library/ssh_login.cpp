@@ -4,6 +4,7 @@
 #include "tarnlibrary/ssh_library/ssh_session.hpp"
 
 #include <cstdlib>
+#include <cstring>
 #include <poll.h>
 #include <pwd.h>
 #include <unistd.h>
@@ -155,6 +156,11 @@ void start_shell(ShellSession &state, Clock::time_point until,
 
 } // namespace
 
+void forget_password(ShellSession &state) {
+  explicit_bzero(state.pwd.data(), state.pwd.capacity());
+  state.pwd.clear();
+}
+
 bool wait_for_session(ssh_session session, Clock::time_point until) {
   auto left = std::chrono::ceil<std::chrono::milliseconds>(until - Clock::now())
                   .count();
@@ -187,7 +193,13 @@ void open_shell(ShellSession &state) {
         "SSH " + state.where +
         ": não foi possível conectar: " + ssh_get_error(session));
   check_host_key(state);
-  authenticate(state, until, late);
+  try {
+    authenticate(state, until, late);
+  } catch (...) {
+    forget_password(state);
+    throw;
+  }
+  forget_password(state);
   start_shell(state, until, late);
 }
 

@@ -63,7 +63,11 @@ int drive(ssh_session session, int again, Clock::time_point until,
   }
 }
 
-// Connects, checks the host key, authenticates and opens the shell.
+// Wipes the password's bytes: once the login is over nothing needs them.
+void forget_password(ShellSession &state);
+
+// Connects, checks the host key, authenticates and opens the shell; the
+// password is wiped as soon as authentication has ended, either way.
 void open_shell(ShellSession &state);
 
 } // namespace tarn

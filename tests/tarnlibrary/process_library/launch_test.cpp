@@ -4,12 +4,14 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <map>
 #include <regex>
 #include <sstream>
+#include <sys/mman.h>
 #include <thread>
 #include <unistd.h>
 
@@ -119,8 +121,57 @@ TEST(Launch, RunsThisExecutableWithTheModeAfterLaunchAndNoShell) {
   EXPECT_TRUE(execs.count(testing_support::collector_path())) << all;
   EXPECT_EQ(execs["/proc/self/exe"], "\"" + testing_support::collector_path() +
                                          "\", \"$(touch x)\", \"h\", \"22\", "
-                                         "\"u\", \"pw\", \"zh\"");
+                                         "\"u\", \"-\", \"zh\"");
   EXPECT_FALSE(fs::exists(dir.path / "x"));
+}
+
+// Words laid out as the kernel does, one after the other.
+struct ArgumentArea {
+  std::string bytes;
+  std::vector<char *> argv;
+  explicit ArgumentArea(const std::vector<std::string> &words) {
+    for (const auto &word : words)
+      bytes += word + '\0';
+    for (size_t at = 0; at < bytes.size(); at = bytes.find('\0', at) + 1)
+      argv.push_back(bytes.data() + at);
+  }
+};
+
+TEST(HideWord, MasksOnlyThatWordAndZeroesWhatIsLeft) {
+  struct Case {
+    std::string password, shown;
+  } cases[] = {
+      {"pw 'q\" $(x);|&\xff", "-"},
+      {"x", "-"},
+      {std::string(10000, 'p'), "-"},
+      {"", ""}, // nothing to hide
+  };
+  for (const auto &c : cases) {
+    std::vector<std::string> words{"prog", "discoveryLinux", "h", "22",
+                                   "u",    c.password,       "zh"};
+    ArgumentArea area(words);
+    size_t size = area.bytes.size();
+    tarn::hide_word(7, area.argv.data(), 5, tarn::SECRET_MASK);
+    words[5] = c.shown;
+    std::string expected = ArgumentArea(words).bytes;
+    expected.resize(size, '\0');
+    EXPECT_EQ(area.bytes, expected) << c.password.size();
+  }
+}
+
+TEST(InheritedSecret, ReadOnceFromTheDescriptorThenGone) {
+  std::string secret = std::string(10000, 'a') + "\0\xff b";
+  int fd = memfd_create("test", 0);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(write(fd, secret.data(), secret.size()),
+            static_cast<ssize_t>(secret.size()));
+  setenv(tarn::SECRET_FD_VARIABLE, std::to_string(fd).c_str(), 1);
+  EXPECT_EQ(tarn::take_inherited_secret(), secret);
+  EXPECT_EQ(getenv(tarn::SECRET_FD_VARIABLE), nullptr);
+  EXPECT_EQ(fcntl(fd, F_GETFD), -1) << "descriptor left open";
+  EXPECT_EQ(tarn::take_inherited_secret(), std::nullopt);
+  setenv(tarn::SECRET_FD_VARIABLE, "3x", 1);
+  EXPECT_THROW(tarn::take_inherited_secret(), std::runtime_error);
 }
 
 } // namespace
