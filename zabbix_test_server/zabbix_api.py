@@ -4,8 +4,12 @@
   zabbix_api.py URL ping
   zabbix_api.py URL ready-host TRAPPER_PORT
   zabbix_api.py URL import TRAPPER_PORT TEMPLATE_YAML HOSTNAME...
+
+The new hosts get the user macros of CGNAT_ZBX_HOST_MACROS, a JSON object
+such as {"{$CGNAT.INTERVAL}": "10s"}, when it is set.
 """
 import json
+import os
 import subprocess
 import sys
 import time
@@ -59,8 +63,11 @@ def create_hosts(api, names, templates=()):
     interface = {"type": 1, "main": 1, "useip": 1, "ip": "127.0.0.1",
                  "dns": "", "port": "10050"}
     groups = [{"groupid": group_id(api, HOST_GROUP)}]
+    macros = [{"macro": macro, "value": value} for macro, value in
+              json.loads(os.environ.get("CGNAT_ZBX_HOST_MACROS", "{}")).items()]
     new = [{"host": name, "groups": groups, "interfaces": [interface],
-            "templates": [{"templateid": t} for t in templates]}
+            "templates": [{"templateid": t} for t in templates],
+            "macros": macros}
            for name in names if name not in existing]
     if not new:
         return {}

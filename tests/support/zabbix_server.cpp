@@ -24,11 +24,15 @@ std::optional<ZabbixServer> &started_server() {
 }
 
 RunResult run_script(const std::vector<std::string> &words,
-                     const std::string &state_dir, double time_limit) {
+                     const std::string &state_dir, double time_limit,
+                     const std::string &extra_name = "",
+                     const std::string &extra_value = "") {
   RunOptions options;
   options.executable = words.front();
   options.time_limit = time_limit;
   options.env = {{"CGNAT_ZBX_STATE", state_dir}};
+  if (!extra_value.empty())
+    options.env.emplace_back(extra_name, extra_value);
   RunResult result = run_program(words, options);
   if (result.status != 0)
     throw std::runtime_error(words.front() + " falhou (status " +
@@ -60,9 +64,11 @@ void reap_adopted_children() {
 
 } // namespace
 
-ZabbixServer start_zabbix_server(const std::string &state_dir) {
+ZabbixServer start_zabbix_server(const std::string &state_dir,
+                                 const std::string &external_scripts) {
   prctl(PR_SET_CHILD_SUBREAPER, 1);
-  run_script({SCRIPTS + "start.sh", state_dir}, state_dir, 240);
+  run_script({SCRIPTS + "start.sh", state_dir}, state_dir, 240,
+             "CGNAT_ZBX_EXTERNAL_SCRIPTS", external_scripts);
   auto env = read_env_file(state_dir + "/env");
   return {state_dir,
           env.at("ZBX_TRAPPER_ADDRESS"),
@@ -73,10 +79,12 @@ ZabbixServer start_zabbix_server(const std::string &state_dir) {
 }
 
 void import_template(const ZabbixServer &server,
-                     const std::vector<std::string> &hosts) {
+                     const std::vector<std::string> &hosts,
+                     const std::string &host_macros) {
   std::vector<std::string> words{SCRIPTS + "import_template.sh"};
   words.insert(words.end(), hosts.begin(), hosts.end());
-  run_script(words, server.state_dir, 180);
+  run_script(words, server.state_dir, 180, "CGNAT_ZBX_HOST_MACROS",
+             host_macros);
 }
 
 void stop_zabbix_server(const ZabbixServer &server) {
