@@ -6,7 +6,10 @@
   zabbix_api.py URL import TRAPPER_PORT TEMPLATE_YAML HOSTNAME...
 
 The new hosts get the user macros of CGNAT_ZBX_HOST_MACROS, a JSON object
-such as {"{$CGNAT.INTERVAL}": "10s"}, when it is set.
+such as {"{$CGNAT.INTERVAL}": "10s"}, when it is set, and are monitored by
+the proxy CGNAT_ZBX_HOST_PROXY names, when that is set.
+
+  zabbix_api.py URL proxy NAME      (registers an active proxy)
 """
 import json
 import os
@@ -69,6 +72,13 @@ def create_hosts(api, names, templates=()):
             "templates": [{"templateid": t} for t in templates],
             "macros": macros}
            for name in names if name not in existing]
+    proxy = os.environ.get("CGNAT_ZBX_HOST_PROXY")
+    if proxy:
+        found = api.call("proxy.get", {"filter": {"host": [proxy]}})
+        if not found:
+            raise SystemExit(f"o proxy '{proxy}' não existe no servidor")
+        for host in new:
+            host["proxy_hostid"] = found[0]["proxyid"]
     if not new:
         return {}
     ids = api.call("host.create", new)["hostids"]
@@ -133,6 +143,11 @@ def main(argv):
         api.login()
         for hostid in create_hosts(api, [READY_HOST]).values():
             trapper_item(api, hostid, READY_KEY)
+    elif command == "proxy" and len(argv) == 4:
+        api.login()
+        if not api.call("proxy.get", {"filter": {"host": [argv[3]]}}):
+            api.call("proxy.create", {"host": argv[3], "status": 5,
+                                      "proxy_address": "127.0.0.1"})
     elif command == "import" and len(argv) >= 6:
         api.login()
         import_template(api, argv[3], argv[4], argv[5:])
