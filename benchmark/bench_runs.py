@@ -88,7 +88,9 @@ class Bench:
             if not select.select([pidfd], [], [], RUN_CAP_S)[0]:
                 child.kill()
                 raise SystemExit(f"{argv[0]} passou de {RUN_CAP_S} s; abortado")
-            _, status = os.waitpid(child.pid, 0)
+            # wait4: the child's CPU, with that of the children it reaped.
+            _, status, usage = os.wait4(child.pid, 0)
+            self.last_cpu = usage.ru_utime + usage.ru_stime
         finally:
             os.close(pidfd)
             if stdin_path:
@@ -113,14 +115,14 @@ class Bench:
     def openssh_run(self):
         return [(self.openssh_argv(), self.commands_file)]
 
-    def run(self, steps):
+    def run(self, steps, cpu=False):
         total = 0.0
         for argv, stdin_path in steps:
             seconds, status, _ = self.spawn(argv, stdin_path)
             if status != 0:
                 raise SystemExit(f"{os.path.basename(argv[0])} terminou com "
                                  f"status {status} durante a medição")
-            total += seconds
+            total += self.last_cpu if cpu else seconds
         return total
 
     # Peak resident memory of one full collector run, in kB.
@@ -190,6 +192,23 @@ def report_session(runs, times_a, times_b):
            times_a, times_b)
 
 
+# CPU (user + sys) per run, medians; machine load shifts these, so compare
+# figures of one invocation only.
+def report_cpu(bench, runs):
+    banner = [([bench.collector, "version"], None)]
+    contenders = [("cgnat-collector version", banner),
+                  ("cgnat-collector discoveryLinux", bench.collector_run()),
+                  ("ssh -tt via sshpass + zabbix_sender -i",
+                   bench.baseline_run())]
+    samples = {name: [] for name, _ in contenders}
+    for _ in range(runs):
+        for name, steps in contenders:
+            samples[name].append(bench.run(steps, cpu=True))
+    print(f"CPU por execução, user+sys (N={runs}, intercalado)")
+    for name, _ in contenders:
+        print(f"  {name:<44} mediana {statistics.median(samples[name]) * 1000:8.2f} ms")
+
+
 def main():
     part, runs = sys.argv[1], int(sys.argv[2])
     build, device_env, zabbix_env, work, host = sys.argv[3:8]
@@ -222,6 +241,7 @@ def main():
               f"{max(peaks) / 1024:.1f} MiB (meta <= 10 MB = {PEAK_LIMIT_KB} KiB: "
               f"{verdict})")
         report_session(runs, *interleave(runs, probe, openssh))
+        report_cpu(bench, max(runs, 20))
     else:
         a, b = interleave(runs, collector, baseline)
         peaks = [bench.peak_kb() for _ in range(min(runs, 3))]

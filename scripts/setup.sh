@@ -15,6 +15,9 @@ PACKAGES=(
   # pull in Apache for PHP)
   php8.2-cgi php8.2-pgsql postgresql zabbix-server-pgsql zabbix-agent
   zabbix-frontend-php
+  # the proxy tests (zabbix_test_server/lib.sh fetches and unpacks
+  # zabbix-proxy-sqlite3 on first use: installing it removes the server)
+  sqlite3 iproute2
 )
 
 if [ "$(id -u)" -eq 0 ]; then SUDO=(); else SUDO=(sudo); fi

@@ -11,6 +11,9 @@ STATE=${CGNAT_ZBX_STATE:-$DEFAULT_STATE_DIR}
 [[ -f $STATE/env ]] || die "nenhum servidor de teste em $STATE: rode start.sh antes"
 source "$STATE/env"
 started=$SECONDS
-python3 "$HERE/zabbix_api.py" "$ZBX_API_URL" import "$ZBX_TRAPPER_PORT" \
+# Hosts on the proxy take values only through its trapper.
+port=$ZBX_TRAPPER_PORT
+[[ -z ${CGNAT_ZBX_HOST_PROXY:-} ]] || port=${ZBX_PROXY_PORT:?"start_proxy.sh antes"}
+python3 "$HERE/zabbix_api.py" "$ZBX_API_URL" import "$port" \
   "$HERE/../zabbix_template/cgnat_collector.yaml" "$@"
 say "template importado em $((SECONDS - started)) s"

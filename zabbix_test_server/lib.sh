@@ -136,3 +136,20 @@ stop_pid() {
     kill -KILL -- "$target" 2>/dev/null || true
   fi
 }
+
+ZBX_PROXY_NAME=cgnat-proxy
+
+# Prints the folder holding Debian's zabbix-proxy-sqlite3 unpacked; fetches
+# and unpacks it the first time. Installing it would remove the server.
+proxy_root() {
+  local root=$CACHE_DIR/zabbix-proxy-sqlite3
+  if [[ ! -x $root/usr/sbin/zabbix_proxy ]]; then
+    local work
+    work=$(mktemp -d "$CACHE_DIR/proxy.XXXXXX")
+    (cd "$work" && apt-get download zabbix-proxy-sqlite3 >/dev/null 2>&1) ||
+      die "apt-get download zabbix-proxy-sqlite3 falhou"
+    dpkg-deb -x "$work"/zabbix-proxy-sqlite3_*.deb "$work/root"
+    rm -rf "$root" && mv "$work/root" "$root" && rm -rf "$work"
+  fi
+  echo "$root"
+}

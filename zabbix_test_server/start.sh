@@ -72,6 +72,15 @@ chmod 755 "$SOCK"
 pg=$(start_postgres "$STATE/pgdata" "$SOCK")
 pids+=("$pg")
 
+# CGNAT_ZBX_EXTERNAL_SCRIPTS=DIR: the server's pollers run the external
+# checks found in DIR, with CGNAT_ZBX_TIMEOUT (default 3) seconds as bound.
+pollers=0
+external=()
+if [[ -n ${CGNAT_ZBX_EXTERNAL_SCRIPTS:-} ]]; then
+  pollers=1
+  external=("ExternalScripts=$CGNAT_ZBX_EXTERNAL_SCRIPTS" "Timeout=${CGNAT_ZBX_TIMEOUT:-3}")
+fi
+
 # Another instance may take the port between the check and the bind: retry.
 for attempt in 1 2 3; do
   port=$(free_port)
@@ -92,8 +101,8 @@ StartDBSyncers=1
 HousekeepingFrequency=0
 StartTrappers=2
 StartPreprocessors=1
-StartPollers=0
-StartPollersUnreachable=0
+StartPollers=$pollers
+StartPollersUnreachable=$pollers
 StartHistoryPollers=0
 StartPingers=0
 StartDiscoverers=0
@@ -105,7 +114,9 @@ StartLLDProcessors=1
 StartODBCPollers=0
 StartProxyPollers=0
 EOF
-  setsid zabbix_server -f -c "$STATE/zabbix_server.conf" >>"$STATE/zabbix_server.out" 2>&1 </dev/null &
+  ((${#external[@]} == 0)) || printf '%s\n' "${external[@]}" >>"$STATE/zabbix_server.conf"
+  # The collector the pollers start delivers to this server's trapper.
+  CGNAT_ZABBIX_SERVER=127.0.0.1:$port setsid zabbix_server -f -c "$STATE/zabbix_server.conf" >>"$STATE/zabbix_server.out" 2>&1 </dev/null &
   zbx=$!
   pids+=("-$zbx")
   if retry_for 30 bash -c "kill -0 $zbx && zabbix_sender -z 127.0.0.1 -p $port -s cgnat-ready -k ready -o 1 | grep -q 'processed: 1'"; then

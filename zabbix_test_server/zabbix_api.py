@@ -4,8 +4,15 @@
   zabbix_api.py URL ping
   zabbix_api.py URL ready-host TRAPPER_PORT
   zabbix_api.py URL import TRAPPER_PORT TEMPLATE_YAML HOSTNAME...
+
+The new hosts get the user macros of CGNAT_ZBX_HOST_MACROS, a JSON object
+such as {"{$CGNAT.INTERVAL}": "10s"}, when it is set, and are monitored by
+the proxy CGNAT_ZBX_HOST_PROXY names, when that is set.
+
+  zabbix_api.py URL proxy NAME      (registers an active proxy)
 """
 import json
+import os
 import subprocess
 import sys
 import time
@@ -59,9 +66,19 @@ def create_hosts(api, names, templates=()):
     interface = {"type": 1, "main": 1, "useip": 1, "ip": "127.0.0.1",
                  "dns": "", "port": "10050"}
     groups = [{"groupid": group_id(api, HOST_GROUP)}]
+    macros = [{"macro": macro, "value": value} for macro, value in
+              json.loads(os.environ.get("CGNAT_ZBX_HOST_MACROS", "{}")).items()]
     new = [{"host": name, "groups": groups, "interfaces": [interface],
-            "templates": [{"templateid": t} for t in templates]}
+            "templates": [{"templateid": t} for t in templates],
+            "macros": macros}
            for name in names if name not in existing]
+    proxy = os.environ.get("CGNAT_ZBX_HOST_PROXY")
+    if proxy:
+        found = api.call("proxy.get", {"filter": {"host": [proxy]}})
+        if not found:
+            raise SystemExit(f"o proxy '{proxy}' não existe no servidor")
+        for host in new:
+            host["proxy_hostid"] = found[0]["proxyid"]
     if not new:
         return {}
     ids = api.call("host.create", new)["hostids"]
@@ -126,6 +143,11 @@ def main(argv):
         api.login()
         for hostid in create_hosts(api, [READY_HOST]).values():
             trapper_item(api, hostid, READY_KEY)
+    elif command == "proxy" and len(argv) == 4:
+        api.login()
+        if not api.call("proxy.get", {"filter": {"host": [argv[3]]}}):
+            api.call("proxy.create", {"host": argv[3], "status": 5,
+                                      "proxy_address": "127.0.0.1"})
     elif command == "import" and len(argv) >= 6:
         api.login()
         import_template(api, argv[3], argv[4], argv[5:])

@@ -2,6 +2,7 @@
 // and a private real Zabbix server stores what the run delivered.
 #include "tests/support/loopback.hpp"
 #include "tests/support/run_binary.hpp"
+#include "tests/support/sample_values.hpp"
 #include "tests/support/zabbix_server.hpp"
 #include "tests/tarnlibrary/ssh_library/simulated_device.hpp"
 
@@ -22,46 +23,7 @@ namespace {
 
 using testing_support::zabbix_server;
 
-// What the sample outputs in device_simulator/samples must become, read off
-// those files by hand, in the order the values go out.
-const std::vector<std::pair<std::string, std::string>> SAMPLE_VALUES{
-    {"activeSessions", "1234"}, // "~1234" on the device
-    {"sessionsCreated", "98765432"},
-    {"sessionsDestroyed", "98764198"},
-    {"maximumTableSize", "4194304"},
-    {"tableFull", "0"}, // "no", wrapped in colour codes
-    {"publicAddressUsed", "187"},
-    {"subscriberAddressUsed", "15230"},
-    {"subscriberAddressMax", "65536"},
-    {"translatedPackets", "1234567890"},
-    {"bytes", "987654321098"},
-    {"unknownSourceAddrOrPort", "12"},
-    {"cgnatSessions", "3"}, // "~3" on the device
-    {"cgnatPool", "0"},
-    {"threadContentionErrors", "5"},
-    {"untranslatableICMPMessageIN", "12"},
-    {"untranslatableICMPMessageOUT", "3"},
-    {"subscriberPortBlockLimitIN", "0"},
-    {"subscriberPortBlockLimitOUT", "0"},
-    {"noFreePortBlocksPublicIN", "5"},
-    {"noFreePortBlocksPublicOUT", "1"},
-    {"noFreeNATPoolIN", "0"},
-    {"noFreeNATPoolOUT", "0"},
-    {"mappingTableFullIN", "2"},
-    {"mappingTableFullOUT", "0"},
-    {"sessionsTableFullIN", "7"}, // not the "Dest session table full" line
-    {"sessionsTableFullOUT", "9"},
-    {"failedAllocateSessionIN", "1"},
-    {"failedAllocateSessionOUT", "1"},
-    {"failedAllocateDestinationSessionIN", "0"},
-    {"failedAllocateDestinationSessionOUT", "0"},
-    {"failedAllocatePortBlockIN", "3"},
-    {"failedAllocatePortBlockOUT", "0"},
-    {"failedAllocatePublicAddressIN", "0"},
-    {"failedAllocatePublicAddressOUT", "0"},
-    {"failedAllocateSubscriberAddressIN", "0"},
-    {"failedAllocateSubscriberAddressOUT", "2"},
-};
+using testing_support::SAMPLE_VALUES;
 
 const std::string FAILURE_LINE =
     "Ocorreu um erro ao enviar os itens para o zabbix ";

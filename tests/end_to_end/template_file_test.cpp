@@ -112,6 +112,20 @@ TEST(TemplateFile, ExternalCheckLaunchesTheCollectorInTheBackground) {
                 "\"{$CGNAT.SSH.PASSWORD}\",\"{HOST.HOST}\"]"});
 }
 
+// Operators and tests choose the collection interval through one macro.
+TEST(TemplateFile, ExternalCheckRunsAtTheIntervalMacroDefaultingToFiveMinutes) {
+  std::string text = template_text();
+  EXPECT_NE(text.find("type: EXTERNAL\n"), std::string::npos);
+  size_t external = text.find("type: EXTERNAL\n");
+  size_t next_item = text.find("- uuid:", external);
+  EXPECT_NE(text.substr(external, next_item - external)
+                .find("delay: '{$CGNAT.INTERVAL}'\n"),
+            std::string::npos);
+  EXPECT_NE(text.find("- macro: '{$CGNAT.INTERVAL}'\n"
+                      "          value: 5m\n"),
+            std::string::npos);
+}
+
 TEST(TemplateFile, EveryUserMacroUsedIsDefinedAndThePasswordIsSecret) {
   std::string text = template_text();
   std::set<std::string> used, defined;

@@ -11,6 +11,8 @@
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <thread>
+#include <utility>
+#include <vector>
 
 namespace testing_support {
 namespace {
@@ -23,12 +25,18 @@ std::optional<ZabbixServer> &started_server() {
   return server;
 }
 
-RunResult run_script(const std::vector<std::string> &words,
-                     const std::string &state_dir, double time_limit) {
+// extra: variables for the script, left out when empty.
+RunResult
+run_script(const std::vector<std::string> &words, const std::string &state_dir,
+           double time_limit,
+           const std::vector<std::pair<std::string, std::string>> &extra = {}) {
   RunOptions options;
   options.executable = words.front();
   options.time_limit = time_limit;
   options.env = {{"CGNAT_ZBX_STATE", state_dir}};
+  for (const auto &[name, value] : extra)
+    if (!value.empty())
+      options.env.emplace_back(name, value);
   RunResult result = run_program(words, options);
   if (result.status != 0)
     throw std::runtime_error(words.front() + " falhou (status " +
@@ -60,9 +68,11 @@ void reap_adopted_children() {
 
 } // namespace
 
-ZabbixServer start_zabbix_server(const std::string &state_dir) {
+ZabbixServer start_zabbix_server(const std::string &state_dir,
+                                 const std::string &external_scripts) {
   prctl(PR_SET_CHILD_SUBREAPER, 1);
-  run_script({SCRIPTS + "start.sh", state_dir}, state_dir, 240);
+  run_script({SCRIPTS + "start.sh", state_dir}, state_dir, 240,
+             {{"CGNAT_ZBX_EXTERNAL_SCRIPTS", external_scripts}});
   auto env = read_env_file(state_dir + "/env");
   return {state_dir,
           env.at("ZBX_TRAPPER_ADDRESS"),
@@ -73,10 +83,20 @@ ZabbixServer start_zabbix_server(const std::string &state_dir) {
 }
 
 void import_template(const ZabbixServer &server,
-                     const std::vector<std::string> &hosts) {
+                     const std::vector<std::string> &hosts,
+                     const std::string &host_macros, const std::string &proxy) {
   std::vector<std::string> words{SCRIPTS + "import_template.sh"};
   words.insert(words.end(), hosts.begin(), hosts.end());
-  run_script(words, server.state_dir, 180);
+  run_script(words, server.state_dir, 180,
+             {{"CGNAT_ZBX_HOST_MACROS", host_macros},
+              {"CGNAT_ZBX_HOST_PROXY", proxy}});
+}
+
+std::string start_zabbix_proxy(const ZabbixServer &server,
+                               const std::string &external_scripts) {
+  run_script({SCRIPTS + "start_proxy.sh", server.state_dir}, server.state_dir,
+             120, {{"CGNAT_ZBX_EXTERNAL_SCRIPTS", external_scripts}});
+  return read_env_file(server.state_dir + "/env").at("ZBX_PROXY_PORT");
 }
 
 void stop_zabbix_server(const ZabbixServer &server) {

@@ -20,12 +20,26 @@ struct ZabbixServer {
 
 // Starts the server with its state under state_dir (or finds it running
 // there) and returns its addresses. Throws with the script's output.
-ZabbixServer start_zabbix_server(const std::string &state_dir);
+// With external_scripts, its pollers run the external checks found there.
+ZabbixServer start_zabbix_server(const std::string &state_dir,
+                                 const std::string &external_scripts = "");
 
-// Imports the collector's template and creates these hosts linked to it;
-// returns once the server accepts values for them.
+// Imports the collector's template and creates these hosts linked to it,
+// each with host_macros (a JSON object, macro to value) when given and
+// monitored by the named proxy when given; returns once the server (or that
+// proxy) accepts values for them.
 void import_template(const ZabbixServer &server,
-                     const std::vector<std::string> &hosts);
+                     const std::vector<std::string> &hosts,
+                     const std::string &host_macros = "",
+                     const std::string &proxy = "");
+
+// The name start_zabbix_proxy registers its proxy under.
+inline const std::string PROXY_NAME = "cgnat-proxy";
+
+// Starts an active Zabbix proxy for the server, stopped with it; its pollers
+// run the external checks in external_scripts. Returns its trapper port.
+std::string start_zabbix_proxy(const ZabbixServer &server,
+                               const std::string &external_scripts);
 
 // Stops every process of the server by pid and reaps them.
 void stop_zabbix_server(const ZabbixServer &server);
