@@ -15,6 +15,15 @@ inline constexpr const char *ZABBIX_SERVER_DEFAULT = "127.0.0.1";
 // Where the password stands among the seven words (program name first).
 inline constexpr size_t PASSWORD_WORD = 5;
 
+// The process's command-line words, the password among them; turns core
+// dumps off, masks the password in the argument memory and, in a background
+// run, takes it from the descriptor its launcher left. Throws
+// std::runtime_error when that descriptor cannot be read.
+std::vector<std::string> take_command_line(int argc, char **argv);
+
+// main: the command line taken as above, then the run; the exit status.
+int run_process(int argc, char **argv, int runtime_limit = RUNTIME_LIMIT);
+
 // The whole run for these command-line words (program name first); returns
 // the exit status.
 int run(const std::vector<std::string> &words,
