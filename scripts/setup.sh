@@ -15,6 +15,8 @@ PACKAGES=(
   # pull in Apache for PHP)
   php8.2-cgi php8.2-pgsql postgresql zabbix-server-pgsql zabbix-agent
   zabbix-frontend-php
+  # the Debian package (build, lint, manual pages) and the dashboard picture
+  build-essential debhelper dpkg-dev lintian groff-base man-db chromium
 )
 
 if [ "$(id -u)" -eq 0 ]; then SUDO=(); else SUDO=(sudo); fi
