@@ -73,6 +73,7 @@ PY
   for name in summary errors; do mv "$DEVICE_DIR/$name.txt.new" "$DEVICE_DIR/$name.txt"; done
 }
 
+runs_started=$SECONDS
 for run in $(seq 1 "$runs"); do
   device_output "$run"
   CGNAT_ZABBIX_SERVER=$ZBX_TRAPPER_ADDRESS "$build/LINUX/cgnat-collector" discoveryLinux \
@@ -92,8 +93,10 @@ rates_ready || { say "ERRO: itens por segundo sem valores após $runs coletas"; 
 say "$runs coletas; todos os itens por segundo com $((runs - 1)) valores ou mais"
 
 read -r hostid dashboardid < <(python3 "$root/zabbix_test_server/zabbix_api.py" "$ZBX_API_URL" dashboard "$host")
+# The graphs span the runs, in whole minutes (the frontend's unit).
+minutes=$(((SECONDS - runs_started) / 60 + 1))
 front=${ZBX_API_URL%/api_jsonrpc.php}
-page="zabbix.php?action=host.dashboard.view&hostid=$hostid&dashboardid=$dashboardid&from=now-1m&to=now&kiosk=1"
+page="zabbix.php?action=host.dashboard.view&hostid=$hostid&dashboardid=$dashboardid&from=now-${minutes}m&to=now&kiosk=1"
 login="$front/index.php?enter=Sign+in&name=Admin&password=zabbix&request=$(python3 -c 'import sys, urllib.parse; print(urllib.parse.quote(sys.argv[1], safe=""))' "$page")"
 shot=$state/dashboard.png
 HOME=$state timeout 120 "$browser" --headless --no-sandbox --disable-gpu --hide-scrollbars \

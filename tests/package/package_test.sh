@@ -85,7 +85,7 @@ done
 for case in "C|NAME|/usr/share/man/man1/$package.1.gz" "pt_BR|NOME|/usr/share/man/pt_BR/man1/$package.1.gz"; do
   IFS='|' read -r lang heading page <<<"$case"
   [[ -f $page ]] || fail "página de manual ausente: $page"
-  text=$(zcat "$page" | LC_ALL=C.UTF-8 groff -man -Tutf8 -ww -z 2>&1) && [[ -z $text ]] ||
+  text=$(zcat "$page" | LC_ALL=C.UTF-8 groff -k -man -Tutf8 -ww -z 2>&1) && [[ -z $text ]] ||
     fail "groff avisou em $page: $text"
   text=$(LC_ALL=C.UTF-8 MANWIDTH=80 man -L "$lang" -P cat "$package" 2>&1) || fail "man -L $lang falhou: $text"
   grep -q "^$heading" <<<"$text" || fail "man -L $lang não mostrou a seção $heading"
