@@ -18,6 +18,8 @@ PACKAGES=(
   # the proxy tests (zabbix_test_server/lib.sh fetches and unpacks
   # zabbix-proxy-sqlite3 on first use: installing it removes the server)
   sqlite3 iproute2
+  # the Debian package (build, lint, manual pages) and the dashboard picture
+  build-essential debhelper dpkg-dev lintian groff-base man-db chromium
 )
 
 if [ "$(id -u)" -eq 0 ]; then SUDO=(); else SUDO=(sudo); fi

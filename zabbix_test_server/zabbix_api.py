@@ -10,6 +10,7 @@ such as {"{$CGNAT.INTERVAL}": "10s"}, when it is set, and are monitored by
 the proxy CGNAT_ZBX_HOST_PROXY names, when that is set.
 
   zabbix_api.py URL proxy NAME      (registers an active proxy)
+  zabbix_api.py URL dashboard HOSTNAME   (prints hostid and dashboardid)
 """
 import json
 import os
@@ -22,7 +23,7 @@ READY_HOST = "cgnat-ready"  # owns the trapper item start.sh probes
 READY_KEY = "ready"
 MARKER_KEY = "cgnat.test.ready"  # made and removed again on each new host
 HOST_GROUP = "CGNAT"
-TEMPLATE = "CGNAT Linux"
+TEMPLATE = "CGNAT Linux by SSH"
 UNSIGNED, TRAPPER = 3, 2
 
 
@@ -112,6 +113,8 @@ def import_template(api, port, yaml_path, hosts):
              "valueMaps": dict(both, deleteMissing=True),
              "items": dict(both, deleteMissing=True),
              "triggers": dict(both, deleteMissing=True),
+             "graphs": dict(both, deleteMissing=True),
+             "templateDashboards": dict(both, deleteMissing=True),
              "templateLinkage": {"createMissing": True}}
     api.call("configuration.import",
              {"format": "yaml", "source": source, "rules": rules})
@@ -130,6 +133,25 @@ def import_template(api, port, yaml_path, hosts):
               file=sys.stderr)
     if markers:
         api.call("item.delete", markers)
+
+
+def dashboard(api, host):
+    """The host's id and the first dashboard of the template it links.
+
+    Also makes British English the default language: the only one the
+    frontend shows without a system locale (others print a warning over
+    every widget)."""
+    api.call("settings.update", {"default_lang": "en_GB"})
+    found = api.call("host.get", {"filter": {"host": [host]},
+                                  "selectParentTemplates": ["templateid"]})
+    if not found:
+        raise SystemExit(f"o host {host} não existe")
+    templates = [t["templateid"] for t in found[0]["parentTemplates"]]
+    boards = api.call("templatedashboard.get",
+                      {"templateids": templates, "output": ["dashboardid"]})
+    if not boards:
+        raise SystemExit(f"o template do host {host} não tem dashboard")
+    print(found[0]["hostid"], boards[0]["dashboardid"])
 
 
 def main(argv):
@@ -151,6 +173,9 @@ def main(argv):
     elif command == "import" and len(argv) >= 6:
         api.login()
         import_template(api, argv[3], argv[4], argv[5:])
+    elif command == "dashboard" and len(argv) == 4:
+        api.login()
+        dashboard(api, argv[3])
     else:
         raise SystemExit(__doc__)
 

@@ -14,8 +14,10 @@
 namespace {
 
 struct TemplateItem {
-  std::string type, key, value_type, valuemap;
+  std::string type, key, value_type, valuemap, description, master;
 };
+
+const std::string TEMPLATE = "CGNAT Linux by SSH";
 
 std::string template_text() {
   std::ifstream file(std::string(CGNAT_SOURCE_DIR) +
@@ -57,6 +59,8 @@ std::vector<TemplateItem> template_items(const std::string &text) {
       field("key", items.back().key);
       field("value_type", items.back().value_type);
       field("  name", items.back().valuemap); // under "valuemap:"
+      field("description", items.back().description);
+      field("  key", items.back().master); // under "master_item:"
     }
   }
   return items;
@@ -102,7 +106,7 @@ TEST(TemplateFile, TrapperItemsAreUnsignedAndTableFullIsMapped) {
 TEST(TemplateFile, ExternalCheckLaunchesTheCollectorInTheBackground) {
   std::vector<std::string> external;
   for (const auto &item : template_items(template_text()))
-    if (item.type != "TRAP")
+    if (item.type != "TRAP" && item.type != "DEPENDENT")
       external.push_back(item.type + " " + item.key);
   EXPECT_EQ(external,
             std::vector<std::string>{
@@ -162,13 +166,13 @@ TEST(TemplateFile, TriggersReferToItemsOfThisTemplate) {
   std::set<std::string> keys;
   for (const auto &item : template_items(text))
     keys.insert(item.key);
-  std::regex reference(R"(/([^/]+)/([A-Za-z]+)[,)])");
+  std::regex reference(R"(/([^/]+)/([A-Za-z.]+)[,)])");
   for (const auto &expression : trigger_expressions(text)) {
     for (std::sregex_iterator
              it(expression.begin(), expression.end(), reference),
          end;
          it != end; ++it) {
-      EXPECT_EQ((*it)[1], "CGNAT Linux") << expression;
+      EXPECT_EQ((*it)[1], TEMPLATE) << expression;
       EXPECT_TRUE(keys.count((*it)[2])) << expression;
     }
   }
@@ -192,20 +196,68 @@ TEST_P(OperatorTrigger, IsPresent) {
 
 std::vector<TriggerCase> operator_triggers() {
   std::vector<TriggerCase> cases{
-      {"table_full", "last(/CGNAT Linux/tableFull)=1"},
-      {"collection_stopped", "nodata(/CGNAT Linux/activeSessions,"},
+      {"table_full", "last(/" + TEMPLATE + "/tableFull)=1"},
+      {"collection_stopped", "nodata(/" + TEMPLATE + "/activeSessions,"},
+      {"table_use", "min(/" + TEMPLATE + "/activeSessions,#3)"},
       // A run that stops part-way (a metric the device no longer prints)
       // still delivers the first items; the last one shows the cut.
       {"collection_cut_short",
-       "nodata(/CGNAT Linux/" +
+       "nodata(/" + TEMPLATE + "/" +
            std::string(cgnat::PUBLISHED_ITEMS.back().item_key) + ","}};
-  // Every allocation-failure counter the collector sends must raise it.
+  // Every allocation-failure counter the collector sends must raise it,
+  // through its rate over more than one interval.
   for (const auto &row : cgnat::PUBLISHED_ITEMS) {
     std::string key(row.item_key);
     if (key.rfind("failedAllocate", 0) == 0)
-      cases.push_back({"growing_" + key, "change(/CGNAT Linux/" + key + ")>0"});
+      cases.push_back({"growing_" + key, "min(/" + TEMPLATE + "/" + key +
+                                             ".rate,#2)>{$CGNAT.ALLOC"});
   }
   return cases;
+}
+
+// Counters only ever grow; a gauge has no rate.
+TEST(TemplateFile, EveryCumulativeCounterHasARateAndEveryItemADescription) {
+  const std::set<std::string> gauges{
+      "activeSessions",    "maximumTableSize",      "tableFull",
+      "publicAddressUsed", "subscriberAddressUsed", "subscriberAddressMax"};
+  std::set<std::string> expected, rates;
+  for (const auto &row : cgnat::PUBLISHED_ITEMS)
+    if (!gauges.count(std::string(row.item_key)))
+      expected.insert(std::string(row.item_key) + ".rate");
+  for (const auto &item : template_items(template_text())) {
+    EXPECT_FALSE(item.description.empty()) << item.key;
+    if (item.type != "DEPENDENT")
+      continue;
+    EXPECT_EQ(item.value_type, "FLOAT") << item.key;
+    EXPECT_EQ(item.key.rfind(item.master + ".", 0), 0u) << item.key;
+    if (item.key.size() > 5 && item.key.ends_with(".rate"))
+      rates.insert(item.key);
+  }
+  EXPECT_EQ(rates, expected);
+}
+
+// Zabbix imports graphs and dashboards by name: each graph a widget names
+// must exist, and the collection interval is the shared macro.
+TEST(TemplateFile, DashboardWidgetsNameTheTemplateGraphs) {
+  std::string text = template_text();
+  std::set<std::string> graphs, widgets;
+  std::regex graph(
+      R"(\n    - uuid: \w+\n      name: '([^']+)'\n      graph_items:)");
+  for (std::sregex_iterator it(text.begin(), text.end(), graph), end; it != end;
+       ++it)
+    graphs.insert((*it)[1]);
+  std::regex widget(
+      R"(name: graphid\n\s+value:\n\s+name: '([^']+)'\n\s+host: '([^']+)')");
+  for (std::sregex_iterator it(text.begin(), text.end(), widget), end;
+       it != end; ++it) {
+    widgets.insert((*it)[1]);
+    EXPECT_EQ((*it)[2], TEMPLATE);
+  }
+  EXPECT_EQ(widgets, graphs);
+  EXPECT_EQ(graphs.size(), 6u);
+  EXPECT_NE(text.find("delay: '{$CGNAT.INTERVAL}'"), std::string::npos);
+  EXPECT_NE(text.find("- macro: '{$CGNAT.INTERVAL}'\n          value: 5m"),
+            std::string::npos);
 }
 
 INSTANTIATE_TEST_SUITE_P(Template, OperatorTrigger,

@@ -52,7 +52,20 @@ TEST(ZabbixServer, TemplateGivesTheHostExactlyTheCollectorsTrapperItems) {
                 "functions f JOIN items i USING (itemid) JOIN hosts h USING "
                 "(hostid) WHERE f.triggerid=t.triggerid AND h.host=" +
                     testing_support::sql_text(HOST) + ")"),
-            std::vector<std::string>{"3"});
+            std::vector<std::string>{"8"});
+  // Graphs and the dashboard come with the import, not only the items.
+  EXPECT_EQ(testing_support::query(
+                zabbix_server(),
+                "SELECT count(DISTINCT gi.graphid) FROM graphs_items gi JOIN "
+                "items i USING (itemid) JOIN hosts h USING (hostid) WHERE "
+                "h.host=" +
+                    testing_support::sql_text(HOST)),
+            std::vector<std::string>{"6"});
+  EXPECT_EQ(testing_support::query(
+                zabbix_server(),
+                "SELECT count(*) FROM dashboard d JOIN hosts t ON "
+                "t.hostid=d.templateid WHERE t.host='CGNAT Linux by SSH'"),
+            std::vector<std::string>{"1"});
 }
 
 TEST(ZabbixServer, ReferenceSenderValueReachesHistory) {
