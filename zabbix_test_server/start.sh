@@ -2,6 +2,8 @@
 # Starts a private Zabbix 6.0 server (PostgreSQL, zabbix_server, php -S for
 # the API) on loopback and writes STATE_DIR/env for tests to source.
 # Usage: start.sh [STATE_DIR]   (default /var/tmp/cgnat-zabbix-state)
+# With CGNAT_ZBX_TLS_CA_FILE, CGNAT_ZBX_TLS_CERT_FILE and CGNAT_ZBX_TLS_KEY_FILE
+# set, the server also takes certificate connections (make_tls_files.sh).
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
 
@@ -105,6 +107,10 @@ StartLLDProcessors=1
 StartODBCPollers=0
 StartProxyPollers=0
 EOF
+  if [[ -n ${CGNAT_ZBX_TLS_CERT_FILE:-} ]]; then
+    printf 'TLSCAFile=%s\nTLSCertFile=%s\nTLSKeyFile=%s\n' "$CGNAT_ZBX_TLS_CA_FILE" \
+      "$CGNAT_ZBX_TLS_CERT_FILE" "$CGNAT_ZBX_TLS_KEY_FILE" >>"$STATE/zabbix_server.conf"
+  fi
   setsid zabbix_server -f -c "$STATE/zabbix_server.conf" >>"$STATE/zabbix_server.out" 2>&1 </dev/null &
   zbx=$!
   pids+=("-$zbx")
