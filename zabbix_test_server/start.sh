@@ -2,6 +2,8 @@
 # Starts a private Zabbix 6.0 server (PostgreSQL, zabbix_server, php -S for
 # the API) on loopback and writes STATE_DIR/env for tests to source.
 # Usage: start.sh [STATE_DIR]   (default /var/tmp/cgnat-zabbix-state)
+# With CGNAT_ZBX_TLS_CA_FILE, CGNAT_ZBX_TLS_CERT_FILE and CGNAT_ZBX_TLS_KEY_FILE
+# set, the server also takes certificate connections (make_tls_files.sh).
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
 
@@ -115,6 +117,10 @@ StartODBCPollers=0
 StartProxyPollers=0
 EOF
   ((${#external[@]} == 0)) || printf '%s\n' "${external[@]}" >>"$STATE/zabbix_server.conf"
+  if [[ -n ${CGNAT_ZBX_TLS_CERT_FILE:-} ]]; then
+    printf 'TLSCAFile=%s\nTLSCertFile=%s\nTLSKeyFile=%s\n' "$CGNAT_ZBX_TLS_CA_FILE" \
+      "$CGNAT_ZBX_TLS_CERT_FILE" "$CGNAT_ZBX_TLS_KEY_FILE" >>"$STATE/zabbix_server.conf"
+  fi
   # The collector the pollers start delivers to this server's trapper.
   CGNAT_ZABBIX_SERVER=127.0.0.1:$port setsid zabbix_server -f -c "$STATE/zabbix_server.conf" >>"$STATE/zabbix_server.out" 2>&1 </dev/null &
   zbx=$!

@@ -25,6 +25,7 @@ void dispatch() {
         "host_zabbix");
   RunSettings completed = current;
   completed.zabbix_server = obtain_zabbix_server();
+  completed.zabbix_tls = obtain_zabbix_tls();
   set_settings(completed);
   if (completed.mode == "discoveryLinux")
     discoveryLinux(completed.zabbix_server);

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "LINUX/run_control/console.hpp"
+#include "tarnlibrary/zabbix_library/zabbix_tls.hpp"
 
 #include <cstddef>
 #include <string>
@@ -34,5 +35,9 @@ int run(const std::vector<std::string> &words,
 
 // The Zabbix server address of this run, checked.
 std::string obtain_zabbix_server();
+
+// The encryption towards Zabbix from the CGNAT_ZABBIX_TLS_* variables, read
+// and checked with every file they name.
+tarn::ZabbixTls obtain_zabbix_tls();
 
 } // namespace cgnat

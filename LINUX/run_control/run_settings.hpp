@@ -1,6 +1,8 @@
 // The run settings: set once at start, read-only afterwards.
 #pragma once
 
+#include "tarnlibrary/zabbix_library/zabbix_tls.hpp"
+
 #include <string>
 
 namespace cgnat {
@@ -14,7 +16,8 @@ struct RunSettings {
   std::string user;
   std::string pwd;
   std::string zabbix_host;
-  std::string zabbix_server; // set once obtained, after the version test
+  std::string zabbix_server;  // set once obtained, after the version test
+  tarn::ZabbixTls zabbix_tls; // checked with zabbix_server
 };
 
 const RunSettings &settings();

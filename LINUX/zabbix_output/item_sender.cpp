@@ -23,7 +23,12 @@ void deliver_item(const Delivery &deliver, const std::string &chave,
 }
 
 void sendZabbix(const std::string &chave, const std::string &item) {
-  deliver_item(tarn::send_zabbix, chave, item);
+  deliver_item(
+      [](const std::string &server, const std::string &host,
+         const std::string &key, const std::string &value) {
+        tarn::send_zabbix(server, host, key, value, settings().zabbix_tls);
+      },
+      chave, item);
 }
 
 } // namespace cgnat

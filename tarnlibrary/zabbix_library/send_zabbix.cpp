@@ -1,6 +1,7 @@
 #include "tarnlibrary/process_library/process_library.hpp"
 #include "tarnlibrary/zabbix_library/framing.hpp"
 #include "tarnlibrary/zabbix_library/tcp_socket.hpp"
+#include "tarnlibrary/zabbix_library/tls_connection.hpp"
 #include "tarnlibrary/zabbix_library/zabbix_library.hpp"
 
 #include <stdexcept>
@@ -13,17 +14,28 @@ std::string display_name(const ServerAddress &server) {
   return (ipv6 ? "[" + server.host + "]" : server.host) + ":" + server.port;
 }
 
-void exchange(const ServerAddress &server, const std::string &request,
-              const std::string &chave) {
-  SteadyTime until = std::chrono::steady_clock::now() +
-                     std::chrono::milliseconds(ZABBIX_EXCHANGE_LIMIT_MS);
-  TcpSocket socket = tcp_connect(server, until);
-  tcp_send_all(socket, request, until);
-  std::string header = tcp_receive(socket, ZABBIX_HEADER_SIZE, until);
+// The unencrypted stream: the socket itself.
+struct PlainStream {
+  const TcpSocket &socket;
+  void send_all(std::string_view bytes, SteadyTime until) {
+    tcp_send_all(socket, bytes, until);
+  }
+  std::string receive(size_t count, SteadyTime until) {
+    return tcp_receive(socket, count, until);
+  }
+};
+
+template <class Stream>
+void converse(Stream &stream, const std::string &request,
+              const std::string &chave, SteadyTime until,
+              const char *closed_hint) {
+  stream.send_all(request, until);
+  std::string header = stream.receive(ZABBIX_HEADER_SIZE, until);
   if (header.empty())
-    throw std::runtime_error("a conexão foi fechada sem resposta");
+    throw std::runtime_error(std::string("a conexão foi fechada sem resposta") +
+                             closed_hint);
   uint32_t length = zabbix_answer_length(header);
-  std::string body = tcp_receive(socket, length, until);
+  std::string body = stream.receive(length, until);
   if (body.size() < length)
     throw std::runtime_error("resposta truncada: a conexão foi fechada após " +
                              std::to_string(body.size()) + " de " +
@@ -31,15 +43,36 @@ void exchange(const ServerAddress &server, const std::string &request,
   zabbix_judge_answer(body, chave);
 }
 
+void exchange(const ServerAddress &server, const ZabbixTls &tls,
+              const std::string &request, const std::string &chave) {
+  SteadyTime until = std::chrono::steady_clock::now() +
+                     std::chrono::milliseconds(ZABBIX_EXCHANGE_LIMIT_MS);
+  TcpSocket socket = tcp_connect(server, until);
+  if (tls.mode() == TlsMode::unencrypted) {
+    PlainStream plain{socket};
+    converse(plain, request, chave, until, "");
+    return;
+  }
+  TlsConnection secure(tls, socket, until);
+  // A client certificate the server does not trust ends the session after
+  // the handshake, without a word.
+  converse(secure, request, chave, until,
+           tls.mode() == TlsMode::cert
+               ? " (o servidor pode ter recusado o certificado do cliente: "
+                 "confira se a CA do TLSCAFile do servidor o emitiu)"
+               : "");
+}
+
 } // namespace
 
 void send_zabbix(const std::string &zabbix_server,
                  const std::string &zabbix_host, const std::string &chave,
-                 const std::string &item) {
+                 const std::string &item, const ZabbixTls &tls) {
   check_deadline();
   ServerAddress server = parse_server_address(zabbix_server);
   try {
-    exchange(server, zabbix_sender_request(zabbix_host, chave, item), chave);
+    exchange(server, tls, zabbix_sender_request(zabbix_host, chave, item),
+             chave);
   } catch (const TimeoutException &) {
     throw;
   } catch (const std::exception &failure) {

@@ -132,6 +132,11 @@ void tcp_send_all(const TcpSocket &socket, std::string_view bytes,
   }
 }
 
+void tcp_await(const TcpSocket &socket, short events, SteadyTime until,
+               const char *waiting_for) {
+  await(socket.fd(), events, until, waiting_for);
+}
+
 std::string tcp_receive(const TcpSocket &socket, size_t count,
                         SteadyTime until) {
   std::string received;

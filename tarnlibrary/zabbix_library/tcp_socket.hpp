@@ -41,4 +41,9 @@ void tcp_send_all(const TcpSocket &socket, std::string_view bytes,
 std::string tcp_receive(const TcpSocket &socket, size_t count,
                         SteadyTime until);
 
+// Waits until socket is ready for events (POLLIN/POLLOUT), or throws as
+// tcp_connect does when until passes first.
+void tcp_await(const TcpSocket &socket, short events, SteadyTime until,
+               const char *waiting_for);
+
 } // namespace tarn

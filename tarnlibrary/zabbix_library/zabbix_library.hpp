@@ -1,6 +1,8 @@
 // Zabbix sending: one item value per call, over the Zabbix sender protocol.
 #pragma once
 
+#include "tarnlibrary/zabbix_library/zabbix_tls.hpp"
+
 #include <string>
 
 namespace tarn {
@@ -18,12 +20,13 @@ struct ServerAddress {
 // Throws std::invalid_argument naming the text when it is empty or malformed.
 ServerAddress parse_server_address(const std::string &text);
 
-// Delivers one value of item key chave for zabbix_host. Returns when the
+// Delivers one value of item key chave for zabbix_host, encrypted as tls
+// says. Returns when the
 // server counted it as processed; throws std::runtime_error with the server's
 // own words or the reason the exchange failed otherwise, and
 // tarn::TimeoutException when the run's bound passes.
 void send_zabbix(const std::string &zabbix_server,
                  const std::string &zabbix_host, const std::string &chave,
-                 const std::string &item);
+                 const std::string &item, const ZabbixTls &tls = {});
 
 } // namespace tarn
