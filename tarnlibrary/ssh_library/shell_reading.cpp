@@ -74,6 +74,33 @@ void take_byte(ShellStream &stream, char byte) {
   stream.ignore_columns = 0;
 }
 
+// Takes the run of ordinary text ahead at once: bytes that only extend the
+// line and cannot make it end in the prompt mark. Keeps big outputs cheap.
+void take_plain_text(ShellStream &stream) {
+  ScreenLine &line = stream.line;
+  if (line.escape != ScreenLine::Escape::None || line.too_long ||
+      line.column != line.text.size() || stream.after_pager_return ||
+      stream.end_data.empty())
+    return;
+  const char mark = stream.end_data.back();
+  // Blanks are plain too unless they would follow the mark.
+  bool blanks_plain = !ends_with(line.trimmed(), stream.end_data);
+  size_t at = stream.processed, end = stream.bytes.size();
+  size_t room =
+      PROMPT_LINE_LIMIT - std::min(line.text.size(), PROMPT_LINE_LIMIT);
+  end = std::min(end, at + room);
+  while (at < end) {
+    unsigned char c = static_cast<unsigned char>(stream.bytes[at]);
+    if (c == static_cast<unsigned char>(mark) || c == 0x7F || c < 0x20 ||
+        (c == ' ' && !blanks_plain))
+      break;
+    ++at;
+  }
+  line.text.append(stream.bytes, stream.processed, at - stream.processed);
+  line.column = line.text.size();
+  stream.processed = at;
+}
+
 } // namespace
 
 void ScreenLine::put(char byte) {
@@ -237,6 +264,9 @@ ShellStep feed(PromptFinder &finder, std::string_view more) {
 ShellStep advance(PromptFinder &finder) {
   ShellStream &stream = finder.stream;
   while (stream.processed < stream.bytes.size()) {
+    take_plain_text(stream);
+    if (stream.processed == stream.bytes.size())
+      break;
     char byte = stream.bytes[stream.processed];
     take_byte(stream, byte);
     ++stream.processed;
@@ -247,9 +277,12 @@ ShellStep advance(PromptFinder &finder) {
       ++finder.confirm_enters;
       return ShellStep::SendEnter;
     }
-    // Every Enter sent at a prompt must have had its answer, or a late one
-    // would be taken for the first command's output.
-    if (run.count >= 2 && run.count - 1 >= finder.confirm_enters) {
+    // Every Enter sent must have had its answer, or late ones would be taken
+    // for the first command's output; the first Enter sent before any
+    // prompt may have been taken to show it.
+    size_t answers = finder.confirm_enters + finder.wake_enters -
+                     (finder.wake_enters > 0 ? 1 : 0);
+    if (run.count >= 2 && run.count - 1 >= answers) {
       finder.prompt = run.prompt;
       finder.echoes = run.across_lines;
       return ShellStep::Done;
@@ -287,6 +320,9 @@ ShellStep feed(CommandRead &read, std::string_view more) {
   ShellStream &stream = read.stream;
   stream.bytes.append(more);
   while (stream.processed < stream.bytes.size()) {
+    take_plain_text(stream);
+    if (stream.processed == stream.bytes.size())
+      break;
     char byte = stream.bytes[stream.processed];
     // A pager erases its stop once it takes a key (the extra Enter): a
     // stop sent back to the line start, not ended by a line feed.
