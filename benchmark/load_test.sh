@@ -35,6 +35,10 @@ chmod 755 "$work" # the device's user reads its files below
 state="$work/zabbix"
 # shellcheck disable=SC2317 # called by the EXIT trap
 cleanup() {
+  if [ -n "${log_listener:-}" ]; then
+    kill "$log_listener" 2>/dev/null || true
+    rm -f /dev/log
+  fi
   "$here/device_simulator/stop_device.sh" "$work/device" >/dev/null 2>&1 || true
   "$here/zabbix_test_server/stop.sh" "$state" >/dev/null 2>&1 || true
   rm -rf "$work"
@@ -106,11 +110,16 @@ print(f"[carga] {len(threads)} lançamentos feitos em {time.time() - started:.2f
       f"o mais lento levou {slowest:.2f} s para retornar", file=sys.stderr)
 
 # What is left are the background runs and their log relays.
+endings = {}
 while True:
     try:
-        pid, _ = os.waitpid(-1, os.WNOHANG)
+        pid, status = os.waitpid(-1, os.WNOHANG)
     except ChildProcessError:
         break
+    if pid != 0 and status != 0:
+        ending = (f"sinal {os.WTERMSIG(status)}" if os.WIFSIGNALED(status)
+                  else f"status {os.waitstatus_to_exitcode(status)}")
+        endings[ending] = endings.get(ending, 0) + 1
     if pid == 0:
         if time.monotonic() > end:
             print(f"[carga] execuções ainda ativas após {bound} s",
@@ -120,9 +129,31 @@ while True:
         time.sleep(0.05)
 print(f"[carga] execuções em segundo plano encerradas {time.time() - started:.2f} s "
       "após o primeiro lançamento", file=sys.stderr)
+for ending, count in sorted(endings.items()):
+    print(f"[carga] {count} processo(s) em segundo plano terminaram com {ending}",
+          file=sys.stderr)
 print(f"{started:.6f} {failed}")
 PY
 }
+
+# The background runs report to the system log. Where the machine has none
+# (a bare container), this test serves /dev/log itself, so a failed run's
+# own words reach the test's output.
+run_log="$work/system.log"
+log_listener=
+if [ ! -e /dev/log ]; then
+  python3 - "$run_log" <<'PY' &
+import os, socket, sys
+listener = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
+listener.bind("/dev/log")
+os.chmod("/dev/log", 0o666)
+with open(sys.argv[1], "ab", buffering=0) as out:
+    while True:
+        out.write(listener.recv(65536).rstrip(b"\n") + b"\n")
+PY
+  log_listener=$!
+  for _ in $(seq 50); do [ -S /dev/log ] && break; sleep 0.1; done
+fi
 
 say "lançando $runs execuções de uma vez"
 read -r launched launch_failures < <(
@@ -179,5 +210,15 @@ echo "do primeiro lançamento ao último valor gravado: $elapsed s"
 echo "execuções por minuto: $per_minute"
 if ((stored == expected && lost == 0 && duplicated == 0 && failures == 0 && differing == 0)); then
   exit 0
+fi
+say "hosts com valores faltando ou repetidos (valores gravados de $items_per_run):"
+psql_rows "SELECT h.host || ': ' || count(v.itemid) FROM items i JOIN hosts h USING (hostid)
+  LEFT JOIN history_uint v USING (itemid) WHERE h.host LIKE 'cgnat-load-%' AND i.type=2
+  GROUP BY h.host HAVING count(v.itemid) <> $items_per_run ORDER BY h.host LIMIT 20" >&2 || true
+if [ -s "$run_log" ]; then
+  say "o que as execuções disseram ao log do sistema, fora \"OK\" (contagem e linha):"
+  sed -n 's/^<[0-9]*>[A-Z][a-z][a-z] [ 0-9][0-9] [0-9:]* //p' "$run_log" |
+    grep '^cgnat-collector' | sed 's/^cgnat-collector\[[0-9]*\]: //' |
+    grep -vx 'OK' | sort | uniq -c | sort -rn | head -40 >&2 || true
 fi
 exit 1
