@@ -221,4 +221,9 @@ if [ -s "$run_log" ]; then
     grep '^cgnat-collector' | sed 's/^cgnat-collector\[[0-9]*\]: //' |
     grep -vx 'OK' | sort | uniq -c | sort -rn | head -40 >&2 || true
 fi
+if [ -s "$work/device/sshd.log" ]; then
+  say "avisos do sshd do dispositivo simulado (contagem e linha):"
+  grep -iE 'error|fatal|refus|drop|fail|timeout|limit' "$work/device/sshd.log" |
+    sed 's/\[[0-9]*\]//; s/port [0-9]*/port N/g' | sort | uniq -c | sort -rn | head -20 >&2 || true
+fi
 exit 1
