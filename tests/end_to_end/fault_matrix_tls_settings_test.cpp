@@ -70,10 +70,10 @@ const Settings CERT = {{CONNECT, "cert"},
 // base with each change replacing its variable's value (or added); the
 // value "-" removes the variable.
 Settings with(Settings base, const Settings &changes) {
-  for (const auto &[variable, value] : changes) {
-    std::erase_if(base, [&](const auto &s) { return s.first == variable; });
-    if (value != "-")
-      base.emplace_back(variable, value);
+  for (const auto &change : changes) {
+    std::erase_if(base, [&](const auto &s) { return s.first == change.first; });
+    if (change.second != "-")
+      base.push_back(change);
   }
   return base;
 }
@@ -113,12 +113,13 @@ class TlsSetting : public testing::TestWithParam<SettingCase> {};
 TEST_P(TlsSetting, RefusedBeforeTheDeviceByName) {
   const SettingCase &c = GetParam();
   TempDir files, home;
-  if (needs_certificates(c.settings))
+  if (needs_certificates(c.settings)) {
     ASSERT_EQ(std::system(("bash " + std::string(CGNAT_SOURCE_DIR) +
                            "/zabbix_test_server/make_tls_files.sh " +
                            files.path + " >/dev/null")
                               .c_str()),
               0);
+  }
   for (const auto &[name, text] : KEY_FILES)
     testing_support::write_text(files.path + "/" + name, text);
   FakeTrapper device, trapper; // the device's port only counts connections
