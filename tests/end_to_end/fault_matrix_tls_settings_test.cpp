@@ -94,7 +94,7 @@ bool needs_certificates(const Settings &settings) {
   return false;
 }
 
-// Every line of every key file long enough to be recognised.
+// Pieces of every key file's lines: any 31 characters of a line hold one.
 std::vector<std::string> key_contents(const std::string &dir) {
   std::vector<std::string> pieces;
   for (const auto &entry : std::filesystem::directory_iterator(dir)) {
@@ -102,8 +102,9 @@ std::vector<std::string> key_contents(const std::string &dir) {
       continue;
     for (const std::string &line :
          lines_of(testing_support::read_text(entry.path().string())))
-      if (line.size() >= 16 && !line.starts_with("-----"))
-        pieces.push_back(line.substr(0, 16));
+      for (size_t at = 0; !line.starts_with("-----") && at + 16 <= line.size();
+           at += 16)
+        pieces.push_back(line.substr(at, 16));
   }
   return pieces;
 }
