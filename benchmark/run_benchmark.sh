@@ -8,7 +8,9 @@
 #   2. the collector's peak resident memory (GNU time's %M, runs of its own);
 #   3. device session alone: the SSH component (ssh_session_probe) against
 #      ssh -tt via sshpass;
-#   4. growth with the device's output: full runs (delivery mode) with
+#   4. encrypted delivery: full runs to a host that accepts only PSK
+#      against full runs to the unencrypted host, same device and server;
+#   5. growth with the device's output: full runs (delivery mode) with
 #      summaries of 10^2, 10^4 and 10^6 lines, each against the same
 #      baseline as in 1, and the collector's peak memory (3 runs).
 # Run as root (the device and the Zabbix server run as private instances).
@@ -20,6 +22,7 @@
 # CGNAT_BENCH_ZBX_STATE: state directory of the Zabbix test server (default
 # /var/tmp/cgnat-bench-zabbix); one already running there is reused and
 # left running.
+# CGNAT_BENCH_PARTS: which of "compare tls growth" to run (default all).
 set -euo pipefail
 
 runs=${1:-11}
@@ -27,6 +30,8 @@ here=$(cd "$(dirname "$0")/.." && pwd)
 build=${2:-$here/build-bench}
 zbx_state=${CGNAT_BENCH_ZBX_STATE:-/var/tmp/cgnat-bench-zabbix}
 zabbix_host=cgnat-bench
+psk_host=cgnat-bench-psk
+parts=" ${CGNAT_BENCH_PARTS:-compare tls growth} "
 [[ $runs =~ ^[1-9][0-9]*$ ]] || { echo "uso: $0 [EXECUÇÕES] [DIR_BUILD]" >&2; exit 2; }
 [ "$(id -u)" = 0 ] || { echo "run_benchmark.sh: rode como root" >&2; exit 1; }
 for tool in sshpass zabbix_sender python3 /usr/bin/time; do
@@ -66,7 +71,20 @@ if [ $zbx_running = no ]; then
   own_zabbix=yes
   "$here/zabbix_test_server/start.sh" "$zbx_state" 2>/dev/null
 fi
-CGNAT_ZBX_STATE=$zbx_state "$here/zabbix_test_server/import_template.sh" "$zabbix_host" 2>/dev/null
+CGNAT_ZBX_STATE=$zbx_state "$here/zabbix_test_server/import_template.sh" "$zabbix_host" "$psk_host" 2>/dev/null
+
+# The PSK host takes only PSK, with a key of this invocation; its identity
+# is its own (one identity, one key on the server).
+psk_identity=$psk_host
+openssl rand -hex 32 >"$work/psk.key"
+(
+  # shellcheck disable=SC1091
+  source "$zbx_state/env"
+  psql -h "$ZBX_PG_SOCKET_DIR" -p "$ZBX_PG_PORT" -U "$ZBX_PG_USER" -d "$ZBX_PG_DB" \
+    -X -q -v ON_ERROR_STOP=1 -c "UPDATE hosts SET tls_accept = 2,
+      tls_psk_identity = '$psk_identity', tls_psk = '$(cat "$work/psk.key")'
+      WHERE host = '$psk_host'"
+)
 
 # Starts a device in $work/NAME with the given settings; sets $device_env.
 start_device() {
@@ -87,9 +105,15 @@ stop_last_device() {
 
 echo "cgnat-collector: benchmark ($(nproc) núcleos, $(date '+%Y-%m-%d %H:%M'), build $build_type)"
 start_device standard
-measure compare
+[[ $parts != *" compare "* ]] || measure compare
+if [[ $parts == *" tls "* ]]; then
+  sleep 2 # the server's configuration cache takes the PSK host within 1 s
+  CGNAT_ZABBIX_TLS_CONNECT=psk CGNAT_ZABBIX_TLS_PSK_IDENTITY=$psk_identity \
+    CGNAT_ZABBIX_TLS_PSK_FILE=$work/psk.key measure tls "$psk_host"
+fi
 stop_last_device
 
+[[ $parts == *" growth "* ]] || exit 0
 echo "Crescimento com a saída do dispositivo (execução completa, modo entrega, N=$runs, intercalado):"
 for lines in 100 10000 1000000; do
   start_device "lines-$lines" summary_lines=$lines

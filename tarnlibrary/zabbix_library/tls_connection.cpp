@@ -4,11 +4,13 @@
 #include "tarnlibrary/zabbix_library/tls_errors.hpp"
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
 #include <poll.h>
+#include <pthread.h>
 #include <stdexcept>
 
 namespace tarn {
@@ -24,6 +26,37 @@ namespace {
 
 enum class Step { done, closed };
 
+// OpenSSL writes with write(2): a peer's reset must come back as EPIPE, not
+// end a process that does not ignore SIGPIPE.
+class SigpipeBlock {
+public:
+  SigpipeBlock() {
+    sigemptyset(&pipe_);
+    sigaddset(&pipe_, SIGPIPE);
+    sigset_t pending;
+    sigpending(&pending);
+    was_pending_ = sigismember(&pending, SIGPIPE) == 1;
+    pthread_sigmask(SIG_BLOCK, &pipe_, &previous_);
+  }
+  ~SigpipeBlock() {
+    int saved = errno;
+    sigset_t pending;
+    sigpending(&pending);
+    if (!was_pending_ && sigismember(&pending, SIGPIPE) == 1) {
+      timespec now{};
+      sigtimedwait(&pipe_, nullptr, &now); // ours: taken, never delivered
+    }
+    pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
+    errno = saved;
+  }
+  SigpipeBlock(const SigpipeBlock &) = delete;
+  SigpipeBlock &operator=(const SigpipeBlock &) = delete;
+
+private:
+  sigset_t pipe_, previous_;
+  bool was_pending_ = false;
+};
+
 // Runs an OpenSSL call until it completes, waiting on the socket as it
 // asks; throws the cause when it fails for good.
 template <class Call>
@@ -32,7 +65,11 @@ Step drive(SSL *ssl, const TcpSocket &socket, SteadyTime until,
   for (;;) {
     ERR_clear_error();
     errno = 0;
-    int result = call();
+    int result;
+    {
+      SigpipeBlock block;
+      result = call();
+    }
     if (result > 0)
       return Step::done;
     switch (int error = SSL_get_error(ssl, result)) {
@@ -133,8 +170,10 @@ TlsConnection::TlsConnection(const ZabbixTls &tls, const TcpSocket &socket,
 }
 
 TlsConnection::~TlsConnection() {
-  if (established_)
+  if (established_) {
+    SigpipeBlock block;
     SSL_shutdown(ssl_.get()); // one close_notify, not waiting for the reply
+  }
   ERR_clear_error();
 }
 

@@ -9,6 +9,7 @@
 #include <openssl/err.h>
 #include <openssl/pem.h>
 #include <openssl/ssl.h>
+#include <openssl/x509.h>
 #include <stdexcept>
 
 namespace tarn {
@@ -54,8 +55,9 @@ std::string read_file(const TlsSetting &setting, size_t limit) {
                      "\" não pôde ser lido: " + std::strerror(errno));
   std::string bytes(limit + 1, '\0');
   file.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  if (file.bad())
-    bad(setting, "o arquivo \"" + path + "\" não pôde ser lido");
+  if (file.bad()) // a directory opens, then fails to read
+    bad(setting, "o arquivo \"" + path +
+                     "\" não pôde ser lido: " + std::strerror(errno));
   bytes.resize(static_cast<size_t>(file.gcount()));
   return bytes;
 }
@@ -118,6 +120,11 @@ std::string check_identity(const TlsSetting &setting) {
   if (*length > IDENTITY_MAX_CHARS)
     bad(setting, "a identidade PSK tem " + std::to_string(*length) +
                      " caracteres; o máximo é 128");
+  // Zabbix takes 128 characters of up to 4 bytes; OpenSSL sends fewer bytes.
+  if (identity.size() > PSK_MAX_IDENTITY_LEN)
+    bad(setting, "a identidade PSK tem " + std::to_string(identity.size()) +
+                     " bytes em UTF-8; o OpenSSL envia no máximo " +
+                     std::to_string(PSK_MAX_IDENTITY_LEN));
   return identity;
 }
 
@@ -174,15 +181,21 @@ void load_certificates(SSL_CTX *context, const TlsOptions &options) {
                                value_of(options.cert_file) +
                                "\": " + openssl_reason());
   read_file(options.key_file, 0);
+  const std::string mismatch =
+      "a chave privada não corresponde ao certificado de " +
+      options.cert_file.name;
   if (SSL_CTX_use_PrivateKey_file(context, value_of(options.key_file).c_str(),
-                                  SSL_FILETYPE_PEM) != 1)
+                                  SSL_FILETYPE_PEM) != 1) {
+    // OpenSSL compares the key with the certificate while loading it.
+    if (ERR_GET_REASON(ERR_peek_last_error()) == X509_R_KEY_VALUES_MISMATCH)
+      bad(options.key_file, mismatch);
     bad(options.key_file, "chave privada ilegível (ou protegida por senha) em "
                           "\"" +
                               value_of(options.key_file) +
                               "\": " + openssl_reason());
+  }
   if (SSL_CTX_check_private_key(context) != 1)
-    bad(options.key_file, "a chave privada não corresponde ao certificado de " +
-                              options.cert_file.name);
+    bad(options.key_file, mismatch);
   SSL_CTX_set_verify(context, SSL_VERIFY_PEER, nullptr);
 }
 
