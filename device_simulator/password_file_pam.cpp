@@ -46,7 +46,7 @@ PAM_EXTERN int pam_sm_authenticate(pam_handle_t *pamh, int, int argc,
   size_t got = std::strlen(answer);
   bool same =
       got == expected.size() && std::memcmp(answer, expected.data(), got) == 0;
-  // The length, never the bytes: lets a test see what reached the device.
+  // The length, never the bytes, for whoever reads the system log.
   pam_syslog(pamh, LOG_NOTICE, "password of %zu bytes %s", got,
              same ? "accepted" : "refused");
   std::memset(answer, 0, got);
