@@ -5,7 +5,12 @@
 # DEVICE_PID). Stop it with stop_device.sh DIR.
 #
 # start_device.sh [--dir DIR] [--binary PATH] [--kbdint-only]
-#                 [--user NAME] [--password TEXT] [setting=value ...]
+#                 [--user NAME] [--password TEXT | --password-file FILE]
+#                 [setting=value ...]
+# --password-file: the password is the file's exact bytes, of any length
+# (empty too), checked over keyboard-interactive by a PAM service of this
+# instance's own; the user's system password is left alone, and device.env
+# names the copy (DEVICE_PASSWORD_FILE) instead of holding the password.
 # Settings go to the device (summary=FILE, errors=FILE, summary_lines=N,
 # prompt=TEXT, page_length=N, fault=a,b, slow_ms=N, drop_after=N,
 # huge_mib=N, byte_pause_ms=N, echo_pause_ms=N, echo_width=N; the faults are
@@ -14,7 +19,7 @@ set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
 dir="" binary="${CGNAT_DEVICE_BIN:-}" kbdint_only=no
-user=cgnatsim password='Sim-device-2024'
+user=cgnatsim password='Sim-device-2024' password_file=""
 settings=()
 while [ $# -gt 0 ]; do
   case "$1" in
@@ -23,6 +28,7 @@ while [ $# -gt 0 ]; do
     --kbdint-only) kbdint_only=yes; shift ;;
     --user) user=$2; shift 2 ;;
     --password) password=$2; shift 2 ;;
+    --password-file) password_file=$2; shift 2 ;;
     *=*) settings+=("$1"); shift ;;
     *) echo "start_device.sh: unknown argument $1" >&2; exit 2 ;;
   esac
@@ -45,7 +51,7 @@ chmod 755 "$dir"
     useradd --system --create-home --home-dir "/var/lib/$user" \
       --shell /bin/sh "$user"
   fi
-  echo "$user:$password" | chpasswd
+  [ -n "$password_file" ] || echo "$user:$password" | chpasswd
 ) 9>/run/cgnat-device-users.lock
 
 # Everything the user's session reads lives in the instance directory.
@@ -73,7 +79,26 @@ if ! runuser -u "$user" -- test -x "$dir/cgnat-device"; then
 fi
 [ -f "$dir/host_key" ] || ssh-keygen -q -t ed25519 -N '' -f "$dir/host_key"
 mkdir -p /run/sshd
-if [ $kbdint_only = yes ]; then
+# sshd takes its PAM service name from the name it is started as: a link of
+# this instance's own name selects /etc/pam.d/NAME (stop_device.sh removes it).
+sshd=/usr/sbin/sshd pam_service=""
+if [ -n "$password_file" ]; then
+  module="$(dirname "$binary")/password_file_pam.so"
+  [ -f "$module" ] || { echo "start_device.sh: no PAM module at $module (build target password_file_pam)" >&2; exit 1; }
+  install -m 644 "$module" "$dir/password_file_pam.so"
+  install -m 600 "$password_file" "$dir/password"
+  pam_service="cgnat-device-$(printf '%s' "$dir" | md5sum | cut -c1-16)"
+  # Gone again unless sshd starts with it.
+  trap '[ -s "$dir/device.env" ] || rm -f "/etc/pam.d/$pam_service"' EXIT
+  cat >"/etc/pam.d/$pam_service" <<PAM
+auth required $dir/password_file_pam.so file=$dir/password
+account required pam_permit.so
+session required pam_permit.so
+PAM
+  ln -sfn /usr/sbin/sshd "$dir/$pam_service"
+  sshd="$dir/$pam_service"
+  password_auth=no kbdint_auth=yes use_pam=yes
+elif [ $kbdint_only = yes ]; then
   password_auth=no kbdint_auth=yes use_pam=yes
 else
   password_auth=yes kbdint_auth=no use_pam=no
@@ -104,7 +129,7 @@ StrictModes no
 LogLevel VERBOSE
 CONF
   rm -f "$dir/sshd.pid"
-  if /usr/sbin/sshd -f "$dir/sshd_config" -E "$dir/sshd.log"; then
+  if "$sshd" -f "$dir/sshd_config" -E "$dir/sshd.log"; then
     for wait in $(seq 1 100); do
       [ -s "$dir/sshd.pid" ] && break
       sleep 0.05
@@ -112,13 +137,19 @@ CONF
     [ -s "$dir/sshd.pid" ] || { echo "start_device.sh: sshd wrote no pid file (see $dir/sshd.log)" >&2; exit 1; }
     pid=$(cat "$dir/sshd.pid")
     umask 077
+    if [ -n "$password_file" ]; then
+      secret="DEVICE_PASSWORD_FILE=$dir/password"
+    else
+      secret="DEVICE_PASSWORD=$password"
+    fi
     cat >"$dir/device.env" <<ENV
 DEVICE_HOST=127.0.0.1
 DEVICE_PORT=$port
 DEVICE_USER=$user
-DEVICE_PASSWORD=$password
+$secret
 DEVICE_PID=$pid
 DEVICE_DIR=$dir
+DEVICE_PAM_SERVICE=$pam_service
 ENV
     echo "$port"
     exit 0

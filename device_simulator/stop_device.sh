@@ -20,3 +20,9 @@ if [ -n "$pid" ] && grep -qa "$dir/sshd_config" "/proc/$pid/cmdline" 2>/dev/null
   done
 fi
 rm -f "$dir/sshd.pid"
+# The PAM service of --password-file, by the name start_device.sh gave it.
+service=$(sed -n 's/^DEVICE_PAM_SERVICE=//p' "$dir/device.env" 2>/dev/null || true)
+case "$service" in
+  */*) ;;
+  cgnat-device-?*) rm -f "/etc/pam.d/$service" ;;
+esac

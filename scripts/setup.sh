@@ -8,6 +8,7 @@ PACKAGES=(
   # build
   g++ clang libclang-rt-14-dev cmake ninja-build pkg-config clang-format
   libssh-dev libicu-dev nlohmann-json3-dev libssl-dev openssl
+  libpam0g-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   # the simulated device and the tests around it
   openssh-server openssh-client sshpass strace valgrind python3 procps time

@@ -1,5 +1,6 @@
 // Whole runs of the real collector: the simulated device answers over SSH
 // and a private real Zabbix server stores what the run delivered.
+#include "tests/end_to_end/stored_history.hpp"
 #include "tests/support/loopback.hpp"
 #include "tests/support/run_binary.hpp"
 #include "tests/support/sample_values.hpp"
@@ -21,6 +22,8 @@
 
 namespace {
 
+using testing_support::stored_for;
+using testing_support::wait_until_history_settles;
 using testing_support::zabbix_server;
 
 using testing_support::SAMPLE_VALUES;
@@ -72,48 +75,6 @@ std::string masked(std::string text, const std::string &secret) {
        at = text.find(secret, at))
     text.replace(at, secret.size(), "***");
   return text;
-}
-
-// "key|value" of every value stored for host, in arrival order.
-std::vector<std::string> stored_for(const std::string &host) {
-  std::string union_all;
-  for (const char *table :
-       {"history", "history_str", "history_uint", "history_text"})
-    union_all += std::string(union_all.empty() ? "" : " UNION ALL ") +
-                 "SELECT itemid, clock, ns, value::text AS value FROM " + table;
-  return testing_support::query(
-      zabbix_server(),
-      "SELECT i.key_ || '|' || v.value FROM (" + union_all +
-          ") v JOIN items i USING (itemid) JOIN hosts h USING (hostid) "
-          "WHERE h.host=" +
-          testing_support::sql_text(host) +
-          " ORDER BY v.clock, v.ns, v.itemid");
-}
-
-// Returns once everything the server received so far is in the history
-// tables: a fresh value sent now is written no earlier than those.
-void wait_until_history_settles() {
-  static int serial = 0;
-  std::string marker = std::to_string(
-      std::chrono::system_clock::now().time_since_epoch().count() / 1000 +
-      ++serial);
-  testing_support::RunOptions options;
-  options.executable = "/usr/bin/zabbix_sender";
-  auto sent = testing_support::run_program(
-      {"zabbix_sender", "-z", "127.0.0.1", "-p", zabbix_server().trapper_port,
-       "-s", "cgnat-ready", "-k", "ready", "-o", marker},
-      options);
-  ASSERT_EQ(sent.status, 0) << sent.out << sent.err;
-  auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  for (;;) {
-    auto values = testing_support::history_values(zabbix_server(),
-                                                  "cgnat-ready", "ready");
-    if (std::find(values.begin(), values.end(), marker) != values.end())
-      return;
-    ASSERT_LT(std::chrono::steady_clock::now(), end)
-        << "o servidor não gravou o marcador em 20 s";
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  }
 }
 
 class FullRun : public testing::TestWithParam<Case> {};
@@ -285,6 +246,7 @@ int main(int argc, char **argv) {
   testing::AddGlobalTestEnvironment(new testing_support::ZabbixEnvironment(
       "zabbix-state-full-run",
       {"cgnat-full", "cgnat-full-yes", "cgnat-full-partial",
-       "cgnat-full-mapping", "debug"}));
+       "cgnat-full-mapping", "debug", "cgnat-pw-long", "cgnat-pw-empty",
+       "cgnat-pw-launched"}));
   return RUN_ALL_TESTS();
 }

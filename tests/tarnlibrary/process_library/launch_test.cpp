@@ -1,6 +1,6 @@
 // The detached background run: exact words, no shell, own session.
 #include "tarnlibrary/process_library/process_library.hpp"
-#include "tests/support/run_binary.hpp"
+#include "tests/support/exec_trace.hpp"
 
 #include <chrono>
 #include <cstdlib>
@@ -9,7 +9,6 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <map>
-#include <regex>
 #include <sstream>
 #include <sys/mman.h>
 #include <thread>
@@ -83,42 +82,25 @@ TEST(SpawnDetached, ReportsAnExecutableThatCannotRun) {
   }
 }
 
-// The real binary under strace: every exec of it and of its descendants,
-// which strace follows until the detached run has ended too.
+// The real binary under strace: every exec of it and of its descendants.
+// The run reaching the device and Zabbix is the end-to-end tests' (a
+// launched run with a long password).
 TEST(Launch, RunsThisExecutableWithTheModeAfterLaunchAndNoShell) {
   TempDir dir;
-  fs::path trace = dir.path / "trace";
   testing_support::RunOptions options;
-  options.executable = "/usr/bin/strace";
   options.working_directory = dir.path;
-  // LeakSanitizer cannot run under ptrace.
-  options.env = {{"CGNAT_ZABBIX_SERVER", "127.0.0.1:1"},
-                 {"ASAN_OPTIONS", "detect_leaks=0"}};
-  // -ff: one file per process, so no line is split by another's.
-  auto result = testing_support::run_program(
-      {"strace", "-f", "-ff", "-qq", "-s", "256", "-e", "trace=execve", "-o",
-       trace.string(), testing_support::collector_path(), "xlaunch_$(touch x)",
-       "h", "22", "u", "pw", "zh"},
-      options);
-  ASSERT_EQ(result.status, 0) << result.err;
-  std::regex exec_line(R"re(execve\("([^"]*)", \[(.*)\], .*= 0$)re");
+  options.env = {{"CGNAT_ZABBIX_SERVER", "127.0.0.1:1"}};
+  fs::create_directory(dir.path / "trace");
+  auto run = testing_support::run_traced(
+      {testing_support::collector_path(), "xlaunch_$(touch x)", "h", "22", "u",
+       "pw", "zh"},
+      options, (dir.path / "trace").string());
+  ASSERT_EQ(run.result.status, 0) << run.result.err;
+  ASSERT_EQ(run.execs.size(), 2u) << run.trace;
   std::map<std::string, std::string> execs; // path -> arguments
-  std::string all;
-  size_t count = 0;
-  for (const auto &entry : fs::directory_iterator(dir.path)) {
-    std::string text = read_file(entry.path());
-    all += text;
-    std::istringstream lines(text);
-    for (std::string line; std::getline(lines, line);) {
-      std::smatch match;
-      if (std::regex_search(line, match, exec_line)) {
-        execs[match[1]] = match[2];
-        ++count;
-      }
-    }
-  }
-  ASSERT_EQ(count, 2u) << all;
-  EXPECT_TRUE(execs.count(testing_support::collector_path())) << all;
+  for (const auto &exec : run.execs)
+    execs[exec.path] = exec.arguments;
+  EXPECT_TRUE(execs.count(testing_support::collector_path())) << run.trace;
   EXPECT_EQ(execs["/proc/self/exe"], "\"" + testing_support::collector_path() +
                                          "\", \"$(touch x)\", \"h\", \"22\", "
                                          "\"u\", \"-\", \"zh\"");

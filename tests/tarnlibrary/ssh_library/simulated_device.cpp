@@ -78,6 +78,8 @@ SimulatedDevice::SimulatedDevice(const std::vector<std::string> &arguments) {
       user = value;
     else if (key == "DEVICE_PASSWORD")
       password = value;
+    else if (key == "DEVICE_PASSWORD_FILE") // any bytes, line breaks too
+      password = read_text(value);
   }
 }
 
