@@ -4,6 +4,7 @@
 # Usage: start.sh [STATE_DIR]   (default /var/tmp/cgnat-zabbix-state)
 # With CGNAT_ZBX_TLS_CA_FILE, CGNAT_ZBX_TLS_CERT_FILE and CGNAT_ZBX_TLS_KEY_FILE
 # set, the server also takes certificate connections (make_tls_files.sh).
+# CGNAT_ZBX_TRAPPERS: the server's StartTrappers (2); proxies deliver there.
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
 
@@ -101,7 +102,7 @@ AllowRoot=1
 CacheUpdateFrequency=1
 StartDBSyncers=1
 HousekeepingFrequency=0
-StartTrappers=2
+StartTrappers=${CGNAT_ZBX_TRAPPERS:-2}
 StartPreprocessors=1
 StartPollers=$pollers
 StartPollersUnreachable=$pollers
