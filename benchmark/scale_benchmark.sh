@@ -76,7 +76,9 @@ trap cleanup EXIT
 source "$work/device/device.env"
 say "dispositivo simulado: porta $DEVICE_PORT em todo 127.0.0.0/8, senha com ${hash_option[1]:-yescrypt}"
 
-CGNAT_ZBX_TRAPPERS=4 "$here/zabbix_test_server/start.sh" "$state"
+# Zabbix's default caches hold about 200 hosts of the template.
+CGNAT_ZBX_TRAPPERS=4 CGNAT_ZBX_CACHE_SIZE=256M CGNAT_ZBX_VALUE_CACHE_SIZE=64M \
+  "$here/zabbix_test_server/start.sh" "$state"
 # shellcheck disable=SC1091
 source "$state/env"
 scripts=$work/externalscripts
@@ -87,7 +89,8 @@ ln -s "$collector" "$scripts/cgnat-collector"
 # to reap and count.
 : >"$work/samples"
 CGNAT_ZBX_EXTERNAL_SCRIPTS=$scripts CGNAT_ZBX_PROXY_POLLERS=$pollers \
-  CGNAT_ZBX_PROXY_TRAPPERS=4 CGNAT_ZBX_PROXY_CONFIG_FREQUENCY=5 HOME=$work \
+  CGNAT_ZBX_PROXY_TRAPPERS=4 CGNAT_ZBX_PROXY_CONFIG_FREQUENCY=5 \
+  CGNAT_ZBX_PROXY_CACHE_SIZE=256M HOME=$work \
   python3 "$here/benchmark/scale_sampler.py" "$work/samples" "$work/device/sshd.log" \
   "$DEVICE_PID" "$ZBX_SERVER_PID" "$ZBX_POSTGRES_PID" "$ZBX_PHP_PID" "$state/env" \
   -- "$here/zabbix_test_server/start_proxy.sh" "$state" &
@@ -130,6 +133,10 @@ for n in "${counts[@]}"; do
   finish=$((t0 + 60 * minutes))
   say "medindo de $(date -u -d "@$t0" +%H:%M:%S) a $(date -u -d "@$finish" +%H:%M:%S) UTC"
   sleep $((finish - now))
+  if ! kill -0 "$ZBX_PROXY_PID" 2>/dev/null; then
+    tail -5 "$state/proxy/zabbix_proxy.log" >&2
+    die "o proxy terminou durante a medição"
+  fi
   python3 "$here/benchmark/scale_report.py" "$work/samples" "$t0" "$minutes" "$n" "$prefix" ||
     status=1
 done

@@ -5,7 +5,8 @@
 # the external checks in CGNAT_ZBX_EXTERNAL_SCRIPTS, if set.
 # Tuning for many hosts (defaults in brackets): CGNAT_ZBX_PROXY_POLLERS [1],
 # CGNAT_ZBX_PROXY_TRAPPERS [2], CGNAT_ZBX_PROXY_CONFIG_FREQUENCY [1] and
-# CGNAT_ZBX_PROXY_DATA_SENDER_FREQUENCY [1] seconds, CGNAT_ZBX_TIMEOUT [3].
+# CGNAT_ZBX_PROXY_DATA_SENDER_FREQUENCY [1] seconds, CGNAT_ZBX_TIMEOUT [3],
+# CGNAT_ZBX_PROXY_CACHE_SIZE [Zabbix's 8M: about 200 hosts of the template].
 # Usage: start_proxy.sh [STATE_DIR]   (after start.sh)
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
@@ -51,6 +52,8 @@ StartDiscoverers=0
 StartHTTPPollers=0
 Timeout=${CGNAT_ZBX_TIMEOUT:-3}
 EOF
+  [[ -z ${CGNAT_ZBX_PROXY_CACHE_SIZE:-} ]] ||
+    echo "CacheSize=$CGNAT_ZBX_PROXY_CACHE_SIZE" >>"$DIR/zabbix_proxy.conf"
   [[ -z ${CGNAT_ZBX_EXTERNAL_SCRIPTS:-} ]] ||
     echo "ExternalScripts=$CGNAT_ZBX_EXTERNAL_SCRIPTS" >>"$DIR/zabbix_proxy.conf"
   # The collector the pollers start delivers to this proxy's trapper.
