@@ -19,16 +19,9 @@ device_bin="$build/device_simulator/cgnat-device"
 items_per_run=36
 bound=330 # the collector's own bound (300 s) and a margin
 
-say() { printf '[carga] %s\n' "$*" >&2; }
-die() {
-  say "ERRO: $*"
-  exit 2
-}
-
-[ "$(id -u)" = 0 ] || die "rode como root (o dispositivo simulado cria um usuário e um sshd)"
-for program in "$collector" "$device_bin"; do
-  [ -x "$program" ] || die "falta $program: compile os alvos cgnat-collector e cgnat-device em $build"
-done
+# shellcheck source-path=SCRIPTDIR source=common.sh
+source "$here/benchmark/common.sh" carga
+require_build "$build"
 
 work=$(mktemp -d /tmp/cgnat-load.XXXXXX)
 chmod 755 "$work" # the device's user reads its files below

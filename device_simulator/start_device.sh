@@ -6,11 +6,17 @@
 #
 # start_device.sh [--dir DIR] [--binary PATH] [--kbdint-only]
 #                 [--user NAME] [--password TEXT | --password-file FILE]
+#                 [--hash METHOD] [--all-loopback] [--max-startups N]
 #                 [setting=value ...]
 # --password-file: the password is the file's exact bytes, of any length
 # (empty too), checked over keyboard-interactive by a PAM service of this
 # instance's own; the user's system password is left alone, and device.env
 # names the copy (DEVICE_PASSWORD_FILE) instead of holding the password.
+# --hash: chpasswd's crypt method for the password (default: chpasswd's own,
+# yescrypt on Debian 12; SHA512 costs far less CPU per login).
+# --all-loopback: one sshd for every 127.x.y.z address (sshd takes at most 16
+# ListenAddress lines): it listens on 0.0.0.0 and admits the user only from
+# 127.0.0.0/8. --max-startups: sshd's MaxStartups (200).
 # Settings go to the device (summary=FILE, errors=FILE, summary_lines=N,
 # prompt=TEXT, page_length=N, fault=a,b, slow_ms=N, drop_after=N,
 # huge_mib=N, byte_pause_ms=N, echo_pause_ms=N, echo_width=N; the faults are
@@ -20,6 +26,7 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 dir="" binary="${CGNAT_DEVICE_BIN:-}" kbdint_only=no
 user=cgnatsim password='Sim-device-2024' password_file=""
+hash_method="" listen=127.0.0.1 allowed="" max_startups=200
 settings=()
 while [ $# -gt 0 ]; do
   case "$1" in
@@ -29,6 +36,9 @@ while [ $# -gt 0 ]; do
     --user) user=$2; shift 2 ;;
     --password) password=$2; shift 2 ;;
     --password-file) password_file=$2; shift 2 ;;
+    --hash) hash_method=$2; shift 2 ;;
+    --all-loopback) listen=0.0.0.0 allowed=@127.0.0.0/8; shift ;;
+    --max-startups) max_startups=$2; shift 2 ;;
     *=*) settings+=("$1"); shift ;;
     *) echo "start_device.sh: unknown argument $1" >&2; exit 2 ;;
   esac
@@ -51,7 +61,7 @@ chmod 755 "$dir"
     useradd --system --create-home --home-dir "/var/lib/$user" \
       --shell /bin/sh "$user"
   fi
-  [ -n "$password_file" ] || echo "$user:$password" | chpasswd
+  [ -n "$password_file" ] || echo "$user:$password" | chpasswd ${hash_method:+-c "$hash_method"}
 ) 9>/run/cgnat-device-users.lock
 
 # Everything the user's session reads lives in the instance directory.
@@ -110,10 +120,10 @@ for attempt in $(seq 1 20); do
   port_in_use "$port" && continue
   cat >"$dir/sshd_config" <<CONF
 Port $port
-ListenAddress 127.0.0.1
+ListenAddress $listen
 HostKey $dir/host_key
 PidFile $dir/sshd.pid
-AllowUsers $user
+AllowUsers $user$allowed
 PermitRootLogin no
 PubkeyAuthentication no
 PasswordAuthentication $password_auth
@@ -124,7 +134,7 @@ PrintMotd no
 PrintLastLog no
 X11Forwarding no
 AllowTcpForwarding no
-MaxStartups 200
+MaxStartups $max_startups
 StrictModes no
 LogLevel VERBOSE
 CONF

@@ -4,6 +4,9 @@
 # Usage: start.sh [STATE_DIR]   (default /var/tmp/cgnat-zabbix-state)
 # With CGNAT_ZBX_TLS_CA_FILE, CGNAT_ZBX_TLS_CERT_FILE and CGNAT_ZBX_TLS_KEY_FILE
 # set, the server also takes certificate connections (make_tls_files.sh).
+# CGNAT_ZBX_TRAPPERS: the server's StartTrappers (2); proxies deliver there.
+# CGNAT_ZBX_CACHE_SIZE, CGNAT_ZBX_VALUE_CACHE_SIZE: its CacheSize and
+# ValueCacheSize (Zabbix's defaults), for many hosts.
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
 
@@ -101,7 +104,7 @@ AllowRoot=1
 CacheUpdateFrequency=1
 StartDBSyncers=1
 HousekeepingFrequency=0
-StartTrappers=2
+StartTrappers=${CGNAT_ZBX_TRAPPERS:-2}
 StartPreprocessors=1
 StartPollers=$pollers
 StartPollersUnreachable=$pollers
@@ -116,6 +119,9 @@ StartLLDProcessors=1
 StartODBCPollers=0
 StartProxyPollers=0
 EOF
+  [[ -z ${CGNAT_ZBX_CACHE_SIZE:-} ]] || echo "CacheSize=$CGNAT_ZBX_CACHE_SIZE" >>"$STATE/zabbix_server.conf"
+  [[ -z ${CGNAT_ZBX_VALUE_CACHE_SIZE:-} ]] ||
+    echo "ValueCacheSize=$CGNAT_ZBX_VALUE_CACHE_SIZE" >>"$STATE/zabbix_server.conf"
   ((${#external[@]} == 0)) || printf '%s\n' "${external[@]}" >>"$STATE/zabbix_server.conf"
   if [[ -n ${CGNAT_ZBX_TLS_CERT_FILE:-} ]]; then
     printf 'TLSCAFile=%s\nTLSCertFile=%s\nTLSKeyFile=%s\n' "$CGNAT_ZBX_TLS_CA_FILE" \

@@ -3,6 +3,10 @@
 # unpacked, never installed: it conflicts with the server package) for the
 # test server of STATE_DIR, registered there as cgnat-proxy. Its pollers run
 # the external checks in CGNAT_ZBX_EXTERNAL_SCRIPTS, if set.
+# Tuning for many hosts (defaults in brackets): CGNAT_ZBX_PROXY_POLLERS [1],
+# CGNAT_ZBX_PROXY_TRAPPERS [2], CGNAT_ZBX_PROXY_CONFIG_FREQUENCY [1] and
+# CGNAT_ZBX_PROXY_DATA_SENDER_FREQUENCY [1] seconds, CGNAT_ZBX_TIMEOUT [3],
+# CGNAT_ZBX_PROXY_CACHE_SIZE [Zabbix's 8M: about 200 hosts of the template].
 # Usage: start_proxy.sh [STATE_DIR]   (after start.sh)
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
@@ -35,19 +39,21 @@ LogType=file
 LogFile=$DIR/zabbix_proxy.log
 DBName=$DIR/proxy.db
 AllowRoot=1
-ConfigFrequency=1
-DataSenderFrequency=1
+ConfigFrequency=${CGNAT_ZBX_PROXY_CONFIG_FREQUENCY:-1}
+DataSenderFrequency=${CGNAT_ZBX_PROXY_DATA_SENDER_FREQUENCY:-1}
 HousekeepingFrequency=0
 StartDBSyncers=1
 StartPreprocessors=1
-StartTrappers=2
-StartPollers=1
+StartTrappers=${CGNAT_ZBX_PROXY_TRAPPERS:-2}
+StartPollers=${CGNAT_ZBX_PROXY_POLLERS:-1}
 StartPollersUnreachable=1
 StartPingers=0
 StartDiscoverers=0
 StartHTTPPollers=0
 Timeout=${CGNAT_ZBX_TIMEOUT:-3}
 EOF
+  [[ -z ${CGNAT_ZBX_PROXY_CACHE_SIZE:-} ]] ||
+    echo "CacheSize=$CGNAT_ZBX_PROXY_CACHE_SIZE" >>"$DIR/zabbix_proxy.conf"
   [[ -z ${CGNAT_ZBX_EXTERNAL_SCRIPTS:-} ]] ||
     echo "ExternalScripts=$CGNAT_ZBX_EXTERNAL_SCRIPTS" >>"$DIR/zabbix_proxy.conf"
   # The collector the pollers start delivers to this proxy's trapper.

@@ -10,6 +10,10 @@ such as {"{$CGNAT.INTERVAL}": "10s"}, when it is set, and are monitored by
 the proxy CGNAT_ZBX_HOST_PROXY names, when that is set.
 
   zabbix_api.py URL proxy NAME      (registers an active proxy)
+  zabbix_api.py URL template TEMPLATE_YAML   (imports it, no host)
+  zabbix_api.py URL link HOSTNAME=ADDRESS...  (hosts linked to the imported
+      template, each with its own interface address, created in batches;
+      does not wait for the server to take them)
   zabbix_api.py URL dashboard HOSTNAME   (prints hostid and dashboardid)
 """
 import json
@@ -28,8 +32,9 @@ UNSIGNED, TRAPPER = 3, 2
 
 
 class Api:
-    def __init__(self, url):
+    def __init__(self, url, timeout=30):
         self.url, self.auth, self.next_id = url, None, 1
+        self.timeout = timeout
 
     def call(self, method, params):
         body = {"jsonrpc": "2.0", "method": method, "params": params,
@@ -40,7 +45,7 @@ class Api:
         request = urllib.request.Request(
             self.url, json.dumps(body).encode(),
             {"Content-Type": "application/json-rpc"})
-        with urllib.request.urlopen(request, timeout=30) as answer:
+        with urllib.request.urlopen(request, timeout=self.timeout) as answer:
             reply = json.load(answer)
         if "error" in reply:
             error = reply["error"]
@@ -60,16 +65,20 @@ def group_id(api, name):
     return api.call("hostgroup.create", {"name": name})["groupids"][0]
 
 
-def create_hosts(api, names, templates=()):
+def create_hosts(api, names, templates=(), addresses=None):
     """Creates the hosts not there yet (imports are idempotent)."""
+    if not names:
+        return {}
     existing = {h["host"] for h in api.call(
         "host.get", {"filter": {"host": list(names)}, "output": ["host"]})}
-    interface = {"type": 1, "main": 1, "useip": 1, "ip": "127.0.0.1",
-                 "dns": "", "port": "10050"}
+    addresses = addresses or {}
     groups = [{"groupid": group_id(api, HOST_GROUP)}]
     macros = [{"macro": macro, "value": value} for macro, value in
               json.loads(os.environ.get("CGNAT_ZBX_HOST_MACROS", "{}")).items()]
-    new = [{"host": name, "groups": groups, "interfaces": [interface],
+    new = [{"host": name, "groups": groups,
+            "interfaces": [{"type": 1, "main": 1, "useip": 1,
+                            "ip": addresses.get(name, "127.0.0.1"),
+                            "dns": "", "port": "10050"}],
             "templates": [{"templateid": t} for t in templates],
             "macros": macros}
            for name in names if name not in existing]
@@ -105,7 +114,7 @@ def accepted(port, host, key, seconds):
     return False
 
 
-def import_template(api, port, yaml_path, hosts):
+def import_yaml(api, yaml_path):
     with open(yaml_path, encoding="utf-8") as f:
         source = f.read()
     both = {"createMissing": True, "updateExisting": True}
@@ -118,10 +127,27 @@ def import_template(api, port, yaml_path, hosts):
              "templateLinkage": {"createMissing": True}}
     api.call("configuration.import",
              {"format": "yaml", "source": source, "rules": rules})
+    return template_id(api)
+
+
+def template_id(api):
     template = api.call("template.get", {"filter": {"host": [TEMPLATE]}})
     if not template:
         raise SystemExit(f"o template '{TEMPLATE}' não apareceu após a importação")
-    created = create_hosts(api, hosts, [template[0]["templateid"]])
+    return template[0]["templateid"]
+
+
+def link_hosts(api, pairs, batch=25):
+    """Hosts named HOST=ADDRESS, in batches."""
+    addresses = dict(pair.split("=", 1) for pair in pairs)
+    names = list(addresses)
+    template = template_id(api)
+    for first in range(0, len(names), batch):
+        create_hosts(api, names[first:first + batch], [template], addresses)
+
+
+def import_template(api, port, yaml_path, hosts):
+    created = create_hosts(api, hosts, [import_yaml(api, yaml_path)])
     # Each marker is created after its host's template items, so once the
     # trapper takes it the server's cache holds the whole host.
     markers = [trapper_item(api, hostid, MARKER_KEY)
@@ -170,6 +196,13 @@ def main(argv):
         if not api.call("proxy.get", {"filter": {"host": [argv[3]]}}):
             api.call("proxy.create", {"host": argv[3], "status": 5,
                                       "proxy_address": "127.0.0.1"})
+    elif command == "template" and len(argv) == 4:
+        api.login()
+        import_yaml(api, argv[3])
+    elif command == "link" and len(argv) >= 4:
+        api.timeout = 600  # linking a template is slow on a busy machine
+        api.login()
+        link_hosts(api, argv[3:])
     elif command == "import" and len(argv) >= 6:
         api.login()
         import_template(api, argv[3], argv[4], argv[5:])
