@@ -10,7 +10,10 @@
 #      ssh -tt via sshpass;
 #   4. encrypted delivery: full runs to a host that accepts only PSK
 #      against full runs to the unencrypted host, same device and server;
-#   5. growth with the device's output: full runs (delivery mode) with
+#   5. CPU per run (user + sys, median of at least 20): the banner and a
+#      full run, each also with the collector linked against the shared
+#      libraries (BUILD_DIR-shared, built here), beside ssh + zabbix_sender;
+#   6. growth with the device's output: full runs (delivery mode) with
 #      summaries of 10^2, 10^4 and 10^6 lines, each against the same
 #      baseline as in 1, and the collector's peak memory (3 runs).
 # Run as root (the device and the Zabbix server run as private instances).
@@ -43,6 +46,16 @@ if [ ! -f "$build/build.ninja" ]; then
   cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 fi
 cmake --build "$build" --target "${targets[@]}" >/dev/null
+# The same collector linked as before static archives, for the CPU figures.
+shared_build=$build-shared
+if [[ $parts == *" compare "* ]]; then
+  if [ ! -f "$shared_build/build.ninja" ]; then
+    cmake -S "$here" -B "$shared_build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+      -DCGNAT_STATIC_LINK=OFF -DCGNAT_TESTS=OFF >/dev/null
+  fi
+  cmake --build "$shared_build" --target cgnat-collector >/dev/null
+  export CGNAT_BENCH_SHARED_COLLECTOR=$shared_build/LINUX/cgnat-collector
+fi
 build_type=$(sed -n 's/^CMAKE_BUILD_TYPE:[A-Z]*=//p' "$build/CMakeCache.txt")
 [ "$build_type" = Release ] || echo "aviso: $build é um build '$build_type', não Release" >&2
 

@@ -51,14 +51,21 @@ void await(int fd, short events, SteadyTime until, const char *waiting_for) {
     ;
 }
 
+// An address given as digits needs no lookup: taking it as such first spares
+// each of a run's 36 deliveries the resolver's netlink and nscd queries.
 AddressList resolve(const ServerAddress &server) {
   addrinfo hints{};
   hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = SOCK_STREAM;
-  hints.ai_flags = AI_NUMERICSERV | AI_ADDRCONFIG;
+  hints.ai_flags = AI_NUMERICSERV | AI_NUMERICHOST;
   addrinfo *found = nullptr;
   int status =
       getaddrinfo(server.host.c_str(), server.port.c_str(), &hints, &found);
+  if (status == EAI_NONAME) {
+    hints.ai_flags = AI_NUMERICSERV | AI_ADDRCONFIG;
+    status =
+        getaddrinfo(server.host.c_str(), server.port.c_str(), &hints, &found);
+  }
   if (status != 0)
     throw std::runtime_error(std::string("não foi possível resolver \"") +
                              server.host + "\": " + gai_strerror(status));
