@@ -78,6 +78,7 @@ say "dispositivo simulado: porta $DEVICE_PORT em todo 127.0.0.0/8, senha com ${h
 
 # Zabbix's default caches hold about 200 hosts of the template.
 CGNAT_ZBX_TRAPPERS=4 CGNAT_ZBX_CACHE_SIZE=256M CGNAT_ZBX_VALUE_CACHE_SIZE=64M \
+  CGNAT_ZBX_TREND_CACHE_SIZE=64M \
   "$here/zabbix_test_server/start.sh" "$state"
 # shellcheck disable=SC1091
 source "$state/env"
@@ -132,11 +133,18 @@ for n in "${counts[@]}"; do
   t0=$(((now + 5 + 59) / 60 * 60))
   finish=$((t0 + 60 * minutes))
   say "medindo de $(date -u -d "@$t0" +%H:%M:%S) a $(date -u -d "@$finish" +%H:%M:%S) UTC"
-  sleep $((finish - now))
-  if ! kill -0 "$ZBX_PROXY_PID" 2>/dev/null; then
-    tail -5 "$state/proxy/zabbix_proxy.log" >&2
-    die "o proxy terminou durante a medição"
-  fi
+  # A proxy or server that dies ends the measure at once, with its last words.
+  while (($(date +%s) < finish)); do
+    if ! kill -0 "$ZBX_PROXY_PID" 2>/dev/null; then
+      tail -5 "$state/proxy/zabbix_proxy.log" >&2
+      die "o proxy terminou durante a medição"
+    fi
+    if ! kill -0 "$ZBX_SERVER_PID" 2>/dev/null; then
+      tail -5 "$state/zabbix_server.log" >&2
+      die "o servidor Zabbix terminou durante a medição"
+    fi
+    sleep 5
+  done
   python3 "$here/benchmark/scale_report.py" "$work/samples" "$t0" "$minutes" "$n" "$prefix" ||
     status=1
 done

@@ -55,9 +55,20 @@ lintian --fail-on error,warning --suppress-tags-from-file /dev/null "$deb" >"$wo
 say "lintian: limpo"
 
 fields=$(dpkg-deb -f "$deb" Depends)
-for needed in libssh libicu libc6 libstdc++; do
+for needed in libicu libc6; do
   grep -q "$needed" <<<"$fields" || fail "Depends sem $needed: $fields"
 done
+# What is linked in from static archives is named, at the version built with.
+using=$(dpkg-deb -f "$deb" Built-Using)
+for library in libssh-dev libssl-dev zlib1g-dev; do
+  source=$(dpkg-query -W -f='${source:Package} (= ${source:Version})' "$library")
+  grep -qF "$source" <<<"$using" || fail "Built-Using sem $source: $using"
+done
+dpkg-deb -x "$deb" "$work/unpacked"
+needed=$(readelf -d "$work/unpacked/usr/bin/$package" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' |
+  { grep -vx -e libc.so.6 -e 'ld-linux-.*' || true; } | paste -sd' ')
+[[ -z $needed ]] || fail "o coletor carrega bibliotecas além da libc: $needed"
+say "Built-Using: $using"
 
 # Only what existed before may remain after the purge.
 mapfile -t contents < <(dpkg-deb --fsys-tarfile "$deb" | tar -t | sed 's,^\./,/,; s,/$,,' | grep -v '^/$')
