@@ -5,9 +5,10 @@
 # With CGNAT_ZBX_TLS_CA_FILE, CGNAT_ZBX_TLS_CERT_FILE and CGNAT_ZBX_TLS_KEY_FILE
 # set, the server also takes certificate connections (make_tls_files.sh).
 # CGNAT_ZBX_TRAPPERS: the server's StartTrappers (2); proxies deliver there.
-# CGNAT_ZBX_CACHE_SIZE, CGNAT_ZBX_VALUE_CACHE_SIZE, CGNAT_ZBX_TREND_CACHE_SIZE:
-# its CacheSize, ValueCacheSize and TrendCacheSize (Zabbix's defaults), for
-# many hosts.
+# CGNAT_ZBX_CACHE_SIZE, CGNAT_ZBX_VALUE_CACHE_SIZE, CGNAT_ZBX_TREND_CACHE_SIZE,
+# CGNAT_ZBX_HISTORY_CACHE_SIZE, CGNAT_ZBX_HISTORY_INDEX_CACHE_SIZE: its
+# CacheSize, ValueCacheSize, TrendCacheSize, HistoryCacheSize and
+# HistoryIndexCacheSize (Zabbix's defaults), for many hosts.
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
 
@@ -125,6 +126,10 @@ EOF
     echo "ValueCacheSize=$CGNAT_ZBX_VALUE_CACHE_SIZE" >>"$STATE/zabbix_server.conf"
   [[ -z ${CGNAT_ZBX_TREND_CACHE_SIZE:-} ]] ||
     echo "TrendCacheSize=$CGNAT_ZBX_TREND_CACHE_SIZE" >>"$STATE/zabbix_server.conf"
+  [[ -z ${CGNAT_ZBX_HISTORY_CACHE_SIZE:-} ]] ||
+    echo "HistoryCacheSize=$CGNAT_ZBX_HISTORY_CACHE_SIZE" >>"$STATE/zabbix_server.conf"
+  [[ -z ${CGNAT_ZBX_HISTORY_INDEX_CACHE_SIZE:-} ]] ||
+    echo "HistoryIndexCacheSize=$CGNAT_ZBX_HISTORY_INDEX_CACHE_SIZE" >>"$STATE/zabbix_server.conf"
   ((${#external[@]} == 0)) || printf '%s\n' "${external[@]}" >>"$STATE/zabbix_server.conf"
   if [[ -n ${CGNAT_ZBX_TLS_CERT_FILE:-} ]]; then
     printf 'TLSCAFile=%s\nTLSCertFile=%s\nTLSKeyFile=%s\n' "$CGNAT_ZBX_TLS_CA_FILE" \

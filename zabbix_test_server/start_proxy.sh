@@ -6,7 +6,9 @@
 # Tuning for many hosts (defaults in brackets): CGNAT_ZBX_PROXY_POLLERS [1],
 # CGNAT_ZBX_PROXY_TRAPPERS [2], CGNAT_ZBX_PROXY_CONFIG_FREQUENCY [1] and
 # CGNAT_ZBX_PROXY_DATA_SENDER_FREQUENCY [1] seconds, CGNAT_ZBX_TIMEOUT [3],
-# CGNAT_ZBX_PROXY_CACHE_SIZE [Zabbix's 8M: about 200 hosts of the template].
+# CGNAT_ZBX_PROXY_CACHE_SIZE [Zabbix's 8M: about 200 hosts of the template],
+# CGNAT_ZBX_PROXY_HISTORY_CACHE_SIZE [16M] and
+# CGNAT_ZBX_PROXY_HISTORY_INDEX_CACHE_SIZE [4M: under 1,000 hosts].
 # Usage: start_proxy.sh [STATE_DIR]   (after start.sh)
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
@@ -54,6 +56,10 @@ Timeout=${CGNAT_ZBX_TIMEOUT:-3}
 EOF
   [[ -z ${CGNAT_ZBX_PROXY_CACHE_SIZE:-} ]] ||
     echo "CacheSize=$CGNAT_ZBX_PROXY_CACHE_SIZE" >>"$DIR/zabbix_proxy.conf"
+  [[ -z ${CGNAT_ZBX_PROXY_HISTORY_CACHE_SIZE:-} ]] ||
+    echo "HistoryCacheSize=$CGNAT_ZBX_PROXY_HISTORY_CACHE_SIZE" >>"$DIR/zabbix_proxy.conf"
+  [[ -z ${CGNAT_ZBX_PROXY_HISTORY_INDEX_CACHE_SIZE:-} ]] ||
+    echo "HistoryIndexCacheSize=$CGNAT_ZBX_PROXY_HISTORY_INDEX_CACHE_SIZE" >>"$DIR/zabbix_proxy.conf"
   [[ -z ${CGNAT_ZBX_EXTERNAL_SCRIPTS:-} ]] ||
     echo "ExternalScripts=$CGNAT_ZBX_EXTERNAL_SCRIPTS" >>"$DIR/zabbix_proxy.conf"
   # The collector the pollers start delivers to this proxy's trapper.
