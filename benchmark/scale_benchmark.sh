@@ -76,10 +76,12 @@ trap cleanup EXIT
 source "$work/device/device.env"
 say "dispositivo simulado: porta $DEVICE_PORT em todo 127.0.0.0/8, senha com ${hash_option[1]:-yescrypt}"
 
-# Zabbix's default caches hold about 200 hosts of the template.
+# Zabbix's default caches hold about 200 hosts of the template; the test
+# server's one-second configuration sync would starve its history syncers.
 CGNAT_ZBX_TRAPPERS=4 CGNAT_ZBX_CACHE_SIZE=256M CGNAT_ZBX_VALUE_CACHE_SIZE=64M \
   CGNAT_ZBX_TREND_CACHE_SIZE=64M CGNAT_ZBX_HISTORY_CACHE_SIZE=64M \
-  CGNAT_ZBX_HISTORY_INDEX_CACHE_SIZE=64M \
+  CGNAT_ZBX_HISTORY_INDEX_CACHE_SIZE=64M CGNAT_ZBX_CACHE_UPDATE_FREQUENCY=30 \
+  CGNAT_ZBX_DB_SYNCERS=2 CGNAT_ZBX_PREPROCESSORS=2 \
   "$here/zabbix_test_server/start.sh" "$state"
 # shellcheck disable=SC1091
 source "$state/env"
@@ -93,7 +95,8 @@ ln -s "$collector" "$scripts/cgnat-collector"
 CGNAT_ZBX_EXTERNAL_SCRIPTS=$scripts CGNAT_ZBX_PROXY_POLLERS=$pollers \
   CGNAT_ZBX_PROXY_TRAPPERS=4 CGNAT_ZBX_PROXY_CONFIG_FREQUENCY=5 \
   CGNAT_ZBX_PROXY_CACHE_SIZE=256M CGNAT_ZBX_PROXY_HISTORY_CACHE_SIZE=64M \
-  CGNAT_ZBX_PROXY_HISTORY_INDEX_CACHE_SIZE=64M HOME=$work \
+  CGNAT_ZBX_PROXY_HISTORY_INDEX_CACHE_SIZE=64M CGNAT_ZBX_PROXY_DB_SYNCERS=2 \
+  CGNAT_ZBX_PROXY_PREPROCESSORS=2 HOME=$work \
   python3 "$here/benchmark/scale_sampler.py" "$work/samples" "$work/device/sshd.log" \
   "$DEVICE_PID" "$ZBX_SERVER_PID" "$ZBX_POSTGRES_PID" "$ZBX_PHP_PID" "$state/env" \
   -- "$here/zabbix_test_server/start_proxy.sh" "$state" &

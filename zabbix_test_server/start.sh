@@ -9,6 +9,9 @@
 # CGNAT_ZBX_HISTORY_CACHE_SIZE, CGNAT_ZBX_HISTORY_INDEX_CACHE_SIZE: its
 # CacheSize, ValueCacheSize, TrendCacheSize, HistoryCacheSize and
 # HistoryIndexCacheSize (Zabbix's defaults), for many hosts.
+# CGNAT_ZBX_CACHE_UPDATE_FREQUENCY [1 s, for tests], CGNAT_ZBX_DB_SYNCERS [1],
+# CGNAT_ZBX_PREPROCESSORS [1]: with a thousand hosts one configuration sync
+# takes seconds and a sync every second starves the history syncers.
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
 
@@ -103,11 +106,11 @@ DBPort=$ZBX_PG_PORT
 DBName=$ZBX_DB
 DBUser=$ZBX_DB_USER
 AllowRoot=1
-CacheUpdateFrequency=1
-StartDBSyncers=1
+CacheUpdateFrequency=${CGNAT_ZBX_CACHE_UPDATE_FREQUENCY:-1}
+StartDBSyncers=${CGNAT_ZBX_DB_SYNCERS:-1}
 HousekeepingFrequency=0
 StartTrappers=${CGNAT_ZBX_TRAPPERS:-2}
-StartPreprocessors=1
+StartPreprocessors=${CGNAT_ZBX_PREPROCESSORS:-1}
 StartPollers=$pollers
 StartPollersUnreachable=$pollers
 StartHistoryPollers=0

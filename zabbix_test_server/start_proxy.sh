@@ -8,7 +8,8 @@
 # CGNAT_ZBX_PROXY_DATA_SENDER_FREQUENCY [1] seconds, CGNAT_ZBX_TIMEOUT [3],
 # CGNAT_ZBX_PROXY_CACHE_SIZE [Zabbix's 8M: about 200 hosts of the template],
 # CGNAT_ZBX_PROXY_HISTORY_CACHE_SIZE [16M] and
-# CGNAT_ZBX_PROXY_HISTORY_INDEX_CACHE_SIZE [4M: under 1,000 hosts].
+# CGNAT_ZBX_PROXY_HISTORY_INDEX_CACHE_SIZE [4M: under 1,000 hosts],
+# CGNAT_ZBX_PROXY_DB_SYNCERS [1], CGNAT_ZBX_PROXY_PREPROCESSORS [1].
 # Usage: start_proxy.sh [STATE_DIR]   (after start.sh)
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
@@ -44,8 +45,8 @@ AllowRoot=1
 ConfigFrequency=${CGNAT_ZBX_PROXY_CONFIG_FREQUENCY:-1}
 DataSenderFrequency=${CGNAT_ZBX_PROXY_DATA_SENDER_FREQUENCY:-1}
 HousekeepingFrequency=0
-StartDBSyncers=1
-StartPreprocessors=1
+StartDBSyncers=${CGNAT_ZBX_PROXY_DB_SYNCERS:-1}
+StartPreprocessors=${CGNAT_ZBX_PROXY_PREPROCESSORS:-1}
 StartTrappers=${CGNAT_ZBX_PROXY_TRAPPERS:-2}
 StartPollers=${CGNAT_ZBX_PROXY_POLLERS:-1}
 StartPollersUnreachable=1
