@@ -35,6 +35,11 @@ else:
 EOF
 }
 
+# Appends KEY=value to CONF when the variable VAR is set and not empty.
+optional_setting() { # CONF KEY VAR
+  [[ -z ${!3:-} ]] || echo "$2=${!3}" >>"$1"
+}
+
 # Runs "$@" until it succeeds, at most $1 seconds; false when time ran out.
 retry_for() {
   local seconds=$1

@@ -124,15 +124,11 @@ StartLLDProcessors=1
 StartODBCPollers=0
 StartProxyPollers=0
 EOF
-  [[ -z ${CGNAT_ZBX_CACHE_SIZE:-} ]] || echo "CacheSize=$CGNAT_ZBX_CACHE_SIZE" >>"$STATE/zabbix_server.conf"
-  [[ -z ${CGNAT_ZBX_VALUE_CACHE_SIZE:-} ]] ||
-    echo "ValueCacheSize=$CGNAT_ZBX_VALUE_CACHE_SIZE" >>"$STATE/zabbix_server.conf"
-  [[ -z ${CGNAT_ZBX_TREND_CACHE_SIZE:-} ]] ||
-    echo "TrendCacheSize=$CGNAT_ZBX_TREND_CACHE_SIZE" >>"$STATE/zabbix_server.conf"
-  [[ -z ${CGNAT_ZBX_HISTORY_CACHE_SIZE:-} ]] ||
-    echo "HistoryCacheSize=$CGNAT_ZBX_HISTORY_CACHE_SIZE" >>"$STATE/zabbix_server.conf"
-  [[ -z ${CGNAT_ZBX_HISTORY_INDEX_CACHE_SIZE:-} ]] ||
-    echo "HistoryIndexCacheSize=$CGNAT_ZBX_HISTORY_INDEX_CACHE_SIZE" >>"$STATE/zabbix_server.conf"
+  optional_setting "$STATE/zabbix_server.conf" CacheSize CGNAT_ZBX_CACHE_SIZE
+  optional_setting "$STATE/zabbix_server.conf" ValueCacheSize CGNAT_ZBX_VALUE_CACHE_SIZE
+  optional_setting "$STATE/zabbix_server.conf" TrendCacheSize CGNAT_ZBX_TREND_CACHE_SIZE
+  optional_setting "$STATE/zabbix_server.conf" HistoryCacheSize CGNAT_ZBX_HISTORY_CACHE_SIZE
+  optional_setting "$STATE/zabbix_server.conf" HistoryIndexCacheSize CGNAT_ZBX_HISTORY_INDEX_CACHE_SIZE
   ((${#external[@]} == 0)) || printf '%s\n' "${external[@]}" >>"$STATE/zabbix_server.conf"
   if [[ -n ${CGNAT_ZBX_TLS_CERT_FILE:-} ]]; then
     printf 'TLSCAFile=%s\nTLSCertFile=%s\nTLSKeyFile=%s\n' "$CGNAT_ZBX_TLS_CA_FILE" \

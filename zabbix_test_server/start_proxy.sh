@@ -55,14 +55,10 @@ StartDiscoverers=0
 StartHTTPPollers=0
 Timeout=${CGNAT_ZBX_TIMEOUT:-3}
 EOF
-  [[ -z ${CGNAT_ZBX_PROXY_CACHE_SIZE:-} ]] ||
-    echo "CacheSize=$CGNAT_ZBX_PROXY_CACHE_SIZE" >>"$DIR/zabbix_proxy.conf"
-  [[ -z ${CGNAT_ZBX_PROXY_HISTORY_CACHE_SIZE:-} ]] ||
-    echo "HistoryCacheSize=$CGNAT_ZBX_PROXY_HISTORY_CACHE_SIZE" >>"$DIR/zabbix_proxy.conf"
-  [[ -z ${CGNAT_ZBX_PROXY_HISTORY_INDEX_CACHE_SIZE:-} ]] ||
-    echo "HistoryIndexCacheSize=$CGNAT_ZBX_PROXY_HISTORY_INDEX_CACHE_SIZE" >>"$DIR/zabbix_proxy.conf"
-  [[ -z ${CGNAT_ZBX_EXTERNAL_SCRIPTS:-} ]] ||
-    echo "ExternalScripts=$CGNAT_ZBX_EXTERNAL_SCRIPTS" >>"$DIR/zabbix_proxy.conf"
+  optional_setting "$DIR/zabbix_proxy.conf" CacheSize CGNAT_ZBX_PROXY_CACHE_SIZE
+  optional_setting "$DIR/zabbix_proxy.conf" HistoryCacheSize CGNAT_ZBX_PROXY_HISTORY_CACHE_SIZE
+  optional_setting "$DIR/zabbix_proxy.conf" HistoryIndexCacheSize CGNAT_ZBX_PROXY_HISTORY_INDEX_CACHE_SIZE
+  optional_setting "$DIR/zabbix_proxy.conf" ExternalScripts CGNAT_ZBX_EXTERNAL_SCRIPTS
   # The collector the pollers start delivers to this proxy's trapper.
   CGNAT_ZABBIX_SERVER=127.0.0.1:$port setsid "$PROXY" -f -c "$DIR/zabbix_proxy.conf" \
     >>"$DIR/zabbix_proxy.out" 2>&1 </dev/null &
