@@ -7,7 +7,7 @@
 # start_device.sh [--dir DIR] [--binary PATH] [--kbdint-only]
 #                 [--user NAME] [--password TEXT | --password-file FILE]
 #                 [--hash METHOD] [--all-loopback] [--max-startups N]
-#                 [setting=value ...]
+#                 [--auth-pause-ms ASK,ANSWER] [setting=value ...]
 # --password-file: the password is the file's exact bytes, of any length
 # (empty too), checked over keyboard-interactive by a PAM service of this
 # instance's own; the user's system password is left alone, and device.env
@@ -17,6 +17,10 @@
 # --all-loopback: one sshd for every 127.x.y.z address (sshd takes at most 16
 # ListenAddress lines): it listens on 0.0.0.0 and admits the user only from
 # 127.0.0.0/8. --max-startups: sshd's MaxStartups (200).
+# --auth-pause-ms: the password is checked over keyboard-interactive by the
+# instance's PAM service, which waits ASK ms before asking for it and ANSWER
+# ms before answering: a login whose steps are each slow. (sshd itself pads a
+# pending keyboard-interactive answer up to about twice its time.)
 # Settings go to the device (summary=FILE, errors=FILE, summary_lines=N,
 # prompt=TEXT, page_length=N, fault=a,b, slow_ms=N, drop_after=N,
 # huge_mib=N, byte_pause_ms=N, echo_pause_ms=N, echo_width=N; the faults are
@@ -26,7 +30,7 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 dir="" binary="${CGNAT_DEVICE_BIN:-}" kbdint_only=no
 user=cgnatsim password='Sim-device-2024' password_file=""
-hash_method="" listen=127.0.0.1 allowed="" max_startups=200
+hash_method="" listen=127.0.0.1 allowed="" max_startups=200 auth_pause_ms=""
 settings=()
 while [ $# -gt 0 ]; do
   case "$1" in
@@ -39,6 +43,7 @@ while [ $# -gt 0 ]; do
     --hash) hash_method=$2; shift 2 ;;
     --all-loopback) listen=0.0.0.0 allowed=@127.0.0.0/8; shift ;;
     --max-startups) max_startups=$2; shift 2 ;;
+    --auth-pause-ms) auth_pause_ms=$2; shift 2 ;;
     *=*) settings+=("$1"); shift ;;
     *) echo "start_device.sh: unknown argument $1" >&2; exit 2 ;;
   esac
@@ -92,16 +97,24 @@ mkdir -p /run/sshd
 # sshd takes its PAM service name from the name it is started as: a link of
 # this instance's own name selects /etc/pam.d/NAME (stop_device.sh removes it).
 sshd=/usr/sbin/sshd pam_service=""
-if [ -n "$password_file" ]; then
+if [ -n "$password_file" ] || [ -n "$auth_pause_ms" ]; then
   module="$(dirname "$binary")/password_file_pam.so"
   [ -f "$module" ] || { echo "start_device.sh: no PAM module at $module (build target password_file_pam)" >&2; exit 1; }
   install -m 644 "$module" "$dir/password_file_pam.so"
-  install -m 600 "$password_file" "$dir/password"
+  if [ -n "$password_file" ]; then
+    install -m 600 "$password_file" "$dir/password"
+  else
+    (umask 077 && printf '%s' "$password" >"$dir/password")
+  fi
+  pauses=""
+  if [ -n "$auth_pause_ms" ]; then
+    pauses=" ask_pause_ms=${auth_pause_ms%,*} answer_pause_ms=${auth_pause_ms#*,}"
+  fi
   pam_service="cgnat-device-$(printf '%s' "$dir" | md5sum | cut -c1-16)"
   # Gone again unless sshd starts with it.
   trap '[ -s "$dir/device.env" ] || rm -f "/etc/pam.d/$pam_service"' EXIT
   cat >"/etc/pam.d/$pam_service" <<PAM
-auth required $dir/password_file_pam.so file=$dir/password
+auth required $dir/password_file_pam.so file=$dir/password$pauses
 account required pam_permit.so
 session required pam_permit.so
 PAM

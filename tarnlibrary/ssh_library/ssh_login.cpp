@@ -80,11 +80,10 @@ void check_host_key(ShellSession &state) {
   }
 }
 
-int keyboard_interactive(ShellSession &state, Clock::time_point until,
-                         const std::string &late) {
+int keyboard_interactive(ShellSession &state, const std::string &late) {
   ssh_session session = state.session.get();
   for (int round = 0; round < KBDINT_ROUNDS; ++round) {
-    int result = drive(session, SSH_AUTH_AGAIN, until, late, [&] {
+    int result = drive(session, SSH_AUTH_AGAIN, late, [&] {
       return ssh_userauth_kbdint(session, nullptr, nullptr);
     });
     if (result != SSH_AUTH_INFO)
@@ -99,20 +98,19 @@ int keyboard_interactive(ShellSession &state, Clock::time_point until,
   return SSH_AUTH_DENIED;
 }
 
-void authenticate(ShellSession &state, Clock::time_point until,
-                  const std::string &late) {
+void authenticate(ShellSession &state, const std::string &late) {
   ssh_session session = state.session.get();
-  int result = drive(session, SSH_AUTH_AGAIN, until, late,
+  int result = drive(session, SSH_AUTH_AGAIN, late,
                      [&] { return ssh_userauth_none(session, nullptr); });
   if (result == SSH_AUTH_SUCCESS)
     return;
   int methods = ssh_userauth_list(session, nullptr);
   if (methods & SSH_AUTH_METHOD_PASSWORD)
-    result = drive(session, SSH_AUTH_AGAIN, until, late, [&] {
+    result = drive(session, SSH_AUTH_AGAIN, late, [&] {
       return ssh_userauth_password(session, nullptr, state.pwd.c_str());
     });
   else if (methods & SSH_AUTH_METHOD_INTERACTIVE)
-    result = keyboard_interactive(state, until, late);
+    result = keyboard_interactive(state, late);
   else
     throw std::runtime_error("SSH " + state.where +
                              ": o servidor não aceita senha (nem password nem "
@@ -129,8 +127,7 @@ void authenticate(ShellSession &state, Clock::time_point until,
                            state.user + "\"; confira o usuário e a senha");
 }
 
-void start_shell(ShellSession &state, Clock::time_point until,
-                 const std::string &late) {
+void start_shell(ShellSession &state, const std::string &late) {
   ssh_session session = state.session.get();
   state.channel.reset(ssh_channel_new(session));
   if (!state.channel)
@@ -141,15 +138,15 @@ void start_shell(ShellSession &state, Clock::time_point until,
     return std::runtime_error("SSH " + state.where + ": " + what + ": " +
                               ssh_get_error(session));
   };
-  if (drive(session, SSH_AGAIN, until, late,
+  if (drive(session, SSH_AGAIN, late,
             [&] { return ssh_channel_open_session(channel); }) != SSH_OK)
     throw refuse("o servidor recusou abrir um canal de sessão");
   // Wide enough that no device line wraps.
-  if (drive(session, SSH_AGAIN, until, late, [&] {
+  if (drive(session, SSH_AGAIN, late, [&] {
         return ssh_channel_request_pty_size(channel, "vt100", 511, 24);
       }) != SSH_OK)
     throw refuse("o servidor recusou o terminal (PTY)");
-  if (drive(session, SSH_AGAIN, until, late,
+  if (drive(session, SSH_AGAIN, late,
             [&] { return ssh_channel_request_shell(channel); }) != SSH_OK)
     throw refuse("o servidor recusou abrir o shell");
 }
@@ -183,24 +180,23 @@ void open_shell(ShellSession &state) {
   set_options(state, port);
   ssh_session session = state.session.get();
   ssh_set_blocking(session, 0);
-  auto until = Clock::now() + std::chrono::milliseconds(CONNECT_LIMIT_MS);
   std::string late = "SSH " + state.where + ": tempo esgotado (" +
-                     std::to_string(CONNECT_LIMIT_MS / 1000) +
+                     std::to_string(LOGIN_STEP_LIMIT_MS / 1000) +
                      " s) ao conectar e autenticar";
-  if (drive(session, SSH_AGAIN, until, late,
-            [&] { return ssh_connect(session); }) != SSH_OK)
+  if (drive(session, SSH_AGAIN, late, [&] { return ssh_connect(session); }) !=
+      SSH_OK)
     throw std::runtime_error(
         "SSH " + state.where +
         ": não foi possível conectar: " + ssh_get_error(session));
   check_host_key(state);
   try {
-    authenticate(state, until, late);
+    authenticate(state, late);
   } catch (...) {
     forget_password(state);
     throw;
   }
   forget_password(state);
-  start_shell(state, until, late);
+  start_shell(state, late);
 }
 
 } // namespace tarn

@@ -23,7 +23,11 @@ using ChannelHandle = std::unique_ptr<ssh_channel_struct, ChannelFree>;
 
 using Clock = std::chrono::steady_clock;
 
-inline constexpr int CONNECT_LIMIT_MS = 10'000;
+// Longest wait for the device at each login step (connection and key
+// exchange, each authentication call, channel, terminal, shell). Per step,
+// so a slow but answering device on a busy machine still gets in, while one
+// that stops answering is given up on within this bound.
+inline constexpr int LOGIN_STEP_LIMIT_MS = 10'000;
 inline constexpr int SILENCE_LIMIT_MS = 60'000;
 inline constexpr size_t OUTPUT_LIMIT = size_t{64} << 20;
 // Quiet after which an Enter is sent while the prompt is awaited.
@@ -50,10 +54,12 @@ std::string session_place(const std::string &user, const std::string &host,
 bool wait_for_session(ssh_session session, Clock::time_point until);
 
 // Runs a non-blocking libssh step until it stops answering `again`;
-// raises std::runtime_error with `timeout_text` once `until` passed.
+// raises std::runtime_error with `timeout_text` once the step has waited
+// LOGIN_STEP_LIMIT_MS.
 template <class Step>
-int drive(ssh_session session, int again, Clock::time_point until,
-          const std::string &timeout_text, Step step) {
+int drive(ssh_session session, int again, const std::string &timeout_text,
+          Step step) {
+  auto until = Clock::now() + std::chrono::milliseconds(LOGIN_STEP_LIMIT_MS);
   for (;;) {
     int result = step();
     if (result != again)
