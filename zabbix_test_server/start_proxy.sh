@@ -74,5 +74,7 @@ cat >>"$STATE/env" <<EOF
 ZBX_PROXY_PID=$proxy
 ZBX_PROXY_PORT=$port
 ZBX_PROXY_SOCKET_DIR=$SOCK
+ZBX_PROXY_BIN=$PROXY
+ZBX_PROXY_CONF=$DIR/zabbix_proxy.conf
 EOF
 say "proxy pronto em $((SECONDS - started)) s: trapper 127.0.0.1:$port"
