@@ -152,13 +152,14 @@ def import_template(api, port, yaml_path, hosts):
     # trapper takes it the server's cache holds the whole host.
     markers = [trapper_item(api, hostid, MARKER_KEY)
                for hostid in created.values()]
+    each = len(created) <= 10  # a long list would bury a test's findings
     for host in created:
         if not accepted(port, host, MARKER_KEY, 30):
             raise SystemExit(f"o servidor não passou a aceitar o host {host} em 30 s")
-        if len(created) <= 10:  # a long list would bury a test's findings
+        if each:
             print(f"[zabbix-test] host {host} criado com o template {TEMPLATE}",
                   file=sys.stderr)
-    if len(created) > 10:
+    if not each:
         print(f"[zabbix-test] {len(created)} hosts criados com o template {TEMPLATE}",
               file=sys.stderr)
     if markers:
