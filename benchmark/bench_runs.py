@@ -207,6 +207,10 @@ def interleave(runs, a, b):
     return times_a, times_b
 
 
+def verdict(met):
+    return "cumpre" if met else "NÃO cumpre"
+
+
 def report(title, runs, name_a, name_b, times_a, times_b, goal=1.1):
     med_a, med_b = statistics.median(times_a), statistics.median(times_b)
     ratio = med_a / med_b
@@ -215,8 +219,7 @@ def report(title, runs, name_a, name_b, times_a, times_b, goal=1.1):
           f"(mín {min(times_a) * 1000:.1f})")
     print(f"  {name_b:<44} mediana {med_b * 1000:8.1f} ms  "
           f"(mín {min(times_b) * 1000:.1f})")
-    verdict = "cumpre" if ratio <= goal else "NÃO cumpre"
-    print(f"  razão {ratio:.2f} (meta <= {goal:.2f}: {verdict})")
+    print(f"  razão {ratio:.2f} (meta <= {goal:.2f}: {verdict(ratio <= goal)})")
     return ratio
 
 
@@ -256,11 +259,9 @@ def report_cpu(bench, runs):
     print(f"CPU por execução, user+sys (N={runs}, intercalado, posix_spawn)")
     for index, (name, _, goal) in enumerate(contenders):
         median_ms = statistics.median(samples[index]) * 1000
-        verdict = ""
-        if goal is not None:
-            verdict = (f"  (meta <= {goal} ms: "
-                       f"{'cumpre' if median_ms <= goal else 'NÃO cumpre'})")
-        print(f"  {name:<44} mediana {median_ms:8.2f} ms{verdict}")
+        met = ("" if goal is None else
+               f"  (meta <= {goal} ms: {verdict(median_ms <= goal)})")
+        print(f"  {name:<44} mediana {median_ms:8.2f} ms{met}")
 
 
 # The same full run delivered with a pre-shared key and unencrypted, to two
@@ -325,11 +326,10 @@ def main():
                "cgnat-collector discoveryLinux",
                "ssh -tt via sshpass + zabbix_sender -i", a, b, goal=0.5)
         peaks = [bench.peak_kb() for _ in range(runs)]
-        verdict = "cumpre" if max(peaks) <= PEAK_LIMIT_KB else "NÃO cumpre"
         print(f"  memória residente de pico do coletor (GNU time %M, N={runs}):"
               f" mediana {statistics.median(peaks) / 1024:.1f} MiB, máx "
               f"{max(peaks) / 1024:.1f} MiB (meta <= 10 MB = {PEAK_LIMIT_KB} KiB: "
-              f"{verdict})")
+              f"{verdict(max(peaks) <= PEAK_LIMIT_KB)})")
         report_session(runs, *interleave(runs, probe, openssh))
         report_cpu(bench, max(runs, 20))
     else:
