@@ -9,6 +9,7 @@
 #include <poll.h>
 #include <stdexcept>
 #include <sys/socket.h>
+#include <system_error>
 #include <unistd.h>
 
 namespace tarn {
@@ -142,6 +143,16 @@ void tcp_send_all(const TcpSocket &socket, std::string_view bytes,
 void tcp_await(const TcpSocket &socket, short events, SteadyTime until,
                const char *waiting_for) {
   await(socket.fd(), events, until, waiting_for);
+}
+
+void tcp_await_peer_close(const TcpSocket &socket, int cap_ms) {
+  // The answer is in: neither the run's bound (it ends the run at its next
+  // step) nor a failed poll makes the delivered item a failed one.
+  try {
+    wait_for_fd(socket.fd(), POLLRDHUP, cap_ms);
+  } catch (const TimeoutException &) {
+  } catch (const std::system_error &) {
+  }
 }
 
 std::string tcp_receive(const TcpSocket &socket, size_t count,

@@ -46,4 +46,8 @@ std::string tcp_receive(const TcpSocket &socket, size_t count,
 void tcp_await(const TcpSocket &socket, short events, SteadyTime until,
                const char *waiting_for);
 
+// Waits up to cap_ms, and not past the run's bound, for the peer to close
+// its side; returns either way, without throwing.
+void tcp_await_peer_close(const TcpSocket &socket, int cap_ms);
+
 } // namespace tarn

@@ -10,6 +10,8 @@ namespace tarn {
 inline constexpr const char *ZABBIX_DEFAULT_PORT = "10051";
 // Connect and exchange of one delivery, together.
 inline constexpr int ZABBIX_EXCHANGE_LIMIT_MS = 5000;
+// How long an answered delivery waits for the server to close first.
+inline constexpr int ZABBIX_CLOSE_WAIT_MS = 200;
 
 struct ServerAddress {
   std::string host; // name or address, IPv6 without brackets

@@ -141,6 +141,10 @@ void FakeTrapper::handle(int connection, const TrapperReply &reply) {
       return;
   }
   ::send(connection, reply.bytes.data(), reply.bytes.size(), MSG_NOSIGNAL);
+  if (reply.close_delay_ms > 0) {
+    pollfd entry{wake_[0], POLLIN, 0};
+    ::poll(&entry, 1, reply.close_delay_ms);
+  }
   while (reply.hold_open && wait_readable(connection, -1)) {
     char buffer[256];
     if (::recv(connection, buffer, sizeof buffer, MSG_DONTWAIT) <= 0)

@@ -17,6 +17,7 @@ struct TrapperReply {
   int delay_ms = 0;         // pause before writing
   bool read_request = true; // false: reply (or close) at once, unread
   bool hold_open = false;   // after writing, keep open until the peer closes
+  int close_delay_ms = 0;   // after writing, pause before closing
 };
 
 // A framed answer with the protocol flag and this JSON text.

@@ -4,9 +4,12 @@
 #include "tests/support/loopback.hpp"
 
 #include <chrono>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <sstream>
 #include <sys/socket.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -145,6 +148,59 @@ TEST(SendZabbixBound, RunDeadlineRaisesTimeoutNotDeliveryFailure) {
                tarn::TimeoutException);
   guard.exit(nullptr);
   EXPECT_EQ(trapper.requests().size(), 1u);
+}
+
+// TIME_WAIT entries in this host's IPv4 TCP table: those of connections
+// towards port (a client's) and those of port itself (a server's).
+struct TimeWaits {
+  int towards = 0, of = 0;
+};
+TimeWaits time_waits(int port) {
+  std::ifstream table("/proc/net/tcp");
+  std::string line;
+  std::getline(table, line); // column names
+  auto port_of = [](const std::string &address) {
+    return std::stoi(address.substr(address.find(':') + 1), nullptr, 16);
+  };
+  TimeWaits found;
+  while (std::getline(table, line)) {
+    std::istringstream fields(line);
+    std::string slot, local, remote, state;
+    fields >> slot >> local >> remote >> state;
+    if (state == "06") {
+      found.towards += port_of(remote) == port;
+      found.of += port_of(local) == port;
+    }
+  }
+  return found;
+}
+
+// Thousands of deliveries a minute to one server would use up this host's
+// local ports if each left its TIME_WAIT here.
+TEST(SendZabbixClose, ServerClosesFirstSoNoTimeWaitStaysHere) {
+  TrapperReply reply = testing_support::trapper_success();
+  reply.close_delay_ms = 20;
+  FakeTrapper trapper([&](size_t) { return reply; });
+  TimeWaits before = time_waits(trapper.port());
+  tarn::send_zabbix(trapper.address(), "cgnat-test", "activeSessions", "42");
+  auto until = Clock::now() + std::chrono::seconds(2);
+  while (time_waits(trapper.port()).of == before.of && Clock::now() < until)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  TimeWaits after = time_waits(trapper.port());
+  EXPECT_EQ(after.towards - before.towards, 0);
+  EXPECT_EQ(after.of - before.of, 1);
+}
+
+TEST(SendZabbixClose, ServerKeepingTheConnectionDelaysTheItemBriefly) {
+  TrapperReply reply = testing_support::trapper_success();
+  reply.hold_open = true;
+  FakeTrapper trapper([&](size_t) { return reply; });
+  auto start = Clock::now();
+  EXPECT_NO_THROW(tarn::send_zabbix(trapper.address(), "cgnat-test",
+                                    "activeSessions", "42"));
+  EXPECT_LT(std::chrono::duration<double>(Clock::now() - start).count(),
+            tarn::ZABBIX_CLOSE_WAIT_MS / 1000.0 + 0.5);
+  EXPECT_EQ(trapper.items().size(), 1u);
 }
 
 TEST(SendZabbixInput, BadServerAddressNamesIt) {
