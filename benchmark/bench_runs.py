@@ -57,7 +57,7 @@ class Bench:
     def __init__(self, build, device_env, zabbix_env, work, host):
         self.device = read_env(device_env)
         self.zabbix = read_env(zabbix_env) if zabbix_env != "-" else {}
-        self.work, self.host = work, host
+        self.build, self.work, self.host = build, work, host
         self.collector = os.path.join(build, "LINUX", "cgnat-collector")
         self.probe = os.path.join(build, "tarnlibrary", "ssh_library",
                                   "ssh_session_probe")
@@ -240,15 +240,21 @@ def report_cpu(bench, runs):
     def collector(binary):
         return [([binary] + bench.collector_argv(bench.host)[1:], None)]
     # (name, steps, goal in ms or None)
+    floor = os.path.join(bench.build, "benchmark", "cpu_floor")
     contenders = [("cgnat-collector version",
                    [([bench.collector, "version"], None)], 2)]
     if shared:
         contenders.append(("  bibliotecas compartilhadas",
                            [([shared, "version"], None)], None))
-    contenders.append(("cgnat-collector discoveryLinux",
-                       collector(bench.collector), 5))
+    contenders += [
+        ("  piso: programa vazio (ligação do coletor)", [([floor], None)], None),
+        ("  piso: programa vazio, estático", [([floor + "_static"], None)], None),
+        ("cgnat-collector discoveryLinux", collector(bench.collector), 5)]
     if shared:
         contenders.append(("  bibliotecas compartilhadas", collector(shared), None))
+    contenders.append(("  piso: só as 36 entregas, uma conexão cada",
+                       [([floor, "deliver", bench.sender_file,
+                          bench.zabbix["ZBX_TRAPPER_PORT"]], None)], None))
     contenders.append(("ssh -tt via sshpass + zabbix_sender -i",
                        bench.baseline_run(), None))
     samples = {index: [] for index in range(len(contenders))}
