@@ -233,7 +233,9 @@ def report_session(runs, times_a, times_b):
 # figures of one invocation only. Each program is started with posix_spawn,
 # so the figure is its own and exec's, not Python's child-side work between
 # fork and exec. The shared-library collector is the same source linked as
-# before static archives (CGNAT_BENCH_SHARED_COLLECTOR).
+# before static archives (CGNAT_BENCH_SHARED_COLLECTOR). The floors
+# (cpu_floor) are what this machine charges a program that does nothing, and
+# one that only makes a run's 36 deliveries, counted the same way.
 def report_cpu(bench, runs):
     shared = os.environ.get("CGNAT_BENCH_SHARED_COLLECTOR")
 
