@@ -13,8 +13,8 @@
 #   5. CPU per run (user + sys, median of at least 20): the banner and a
 #      full run, each also with the collector linked against the shared
 #      libraries (BUILD_DIR-shared, built here), beside ssh + zabbix_sender,
-#      and the floors under them (cpu_floor): a program that does nothing,
-#      and one that makes only the 36 deliveries;
+#      and the floors under them (cpu_floor, delivery_floor): a program
+#      that does nothing, and one that makes only the 36 deliveries;
 #   6. growth with the device's output: full runs (delivery mode) with
 #      summaries of 10^2, 10^4 and 10^6 lines, each against the same
 #      baseline as in 1, and the collector's peak memory (3 runs).
@@ -43,7 +43,8 @@ for tool in sshpass zabbix_sender python3 /usr/bin/time; do
   command -v "$tool" >/dev/null || { echo "run_benchmark.sh: falta $tool (scripts/setup.sh; GNU time vem do pacote time)" >&2; exit 1; }
 done
 
-targets=(cgnat-collector cgnat-device ssh_session_probe cpu_floor cpu_floor_static)
+targets=(cgnat-collector cgnat-device ssh_session_probe cpu_floor cpu_floor_static
+  delivery_floor)
 if [ ! -f "$build/build.ninja" ]; then
   cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 fi

@@ -107,6 +107,11 @@ bool FakeTrapper::wait_readable(int fd, int timeout_ms) const {
   return !(ready > 0 && entries[1].revents);
 }
 
+bool FakeTrapper::pause(int ms) const {
+  pollfd entry{wake_[0], POLLIN, 0};
+  return ms <= 0 || ::poll(&entry, 1, ms) <= 0;
+}
+
 void FakeTrapper::serve() {
   for (;;) {
     pollfd entries[2] = {{listener_, POLLIN, 0}, {wake_[0], POLLIN, 0}};
@@ -135,16 +140,11 @@ void FakeTrapper::handle(int connection, const TrapperReply &reply) {
     std::lock_guard lock(mutex_);
     requests_.push_back(request);
   }
-  if (reply.delay_ms > 0) {
-    pollfd entry{wake_[0], POLLIN, 0};
-    if (::poll(&entry, 1, reply.delay_ms) > 0)
-      return;
-  }
+  if (!pause(reply.delay_ms))
+    return;
   ::send(connection, reply.bytes.data(), reply.bytes.size(), MSG_NOSIGNAL);
-  if (reply.close_delay_ms > 0) {
-    pollfd entry{wake_[0], POLLIN, 0};
-    ::poll(&entry, 1, reply.close_delay_ms);
-  }
+  if (!pause(reply.close_delay_ms))
+    return;
   while (reply.hold_open && wait_readable(connection, -1)) {
     char buffer[256];
     if (::recv(connection, buffer, sizeof buffer, MSG_DONTWAIT) <= 0)

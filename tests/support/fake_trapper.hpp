@@ -55,6 +55,7 @@ private:
   void serve();
   void handle(int connection, const TrapperReply &reply);
   bool wait_readable(int fd, int timeout_ms) const; // false when stopping
+  bool pause(int ms) const;                         // false when stopping
 
   Script script_;
   int listener_ = -1;
