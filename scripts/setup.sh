@@ -12,6 +12,8 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   # the simulated device and the tests around it
   openssh-server openssh-client sshpass strace valgrind python3 procps time
+  # real shells as the device's login shell, behind sshd and dropbear
+  dropbear-bin zsh mksh fish tcsh busybox
   # a real Zabbix server for delivery tests (php8.2-cgi first, so apt does not
   # pull in Apache for PHP)
   php8.2-cgi php8.2-pgsql postgresql zabbix-server-pgsql zabbix-agent
