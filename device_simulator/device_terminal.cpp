@@ -24,27 +24,23 @@ void restore_mode() {
     tcsetattr(STDIN_FILENO, TCSANOW, &saved_mode);
 }
 
-void write_raw(std::string_view bytes) {
-  std::lock_guard<std::mutex> hold(output_lock);
-  while (!bytes.empty()) {
-    ssize_t done = ::write(STDOUT_FILENO, bytes.data(), bytes.size());
-    if (done < 0 && errno == EINTR)
-      continue;
-    if (done <= 0)
-      std::exit(0);
-    bytes.remove_prefix(static_cast<size_t>(done));
-  }
-}
-
-void write_fd(int fd, std::string_view bytes) {
+// Writes everything to fd; false once its reader is gone.
+bool write_whole(int fd, std::string_view bytes) {
   while (!bytes.empty()) {
     ssize_t done = ::write(fd, bytes.data(), bytes.size());
     if (done < 0 && errno == EINTR)
       continue;
     if (done <= 0)
-      return;
+      return false;
     bytes.remove_prefix(static_cast<size_t>(done));
   }
+  return true;
+}
+
+void write_raw(std::string_view bytes) {
+  std::lock_guard<std::mutex> hold(output_lock);
+  if (!write_whole(STDOUT_FILENO, bytes))
+    std::exit(0);
 }
 
 // A cooked terminal's work on bytes that come on a pipe (ICRNL, ECHO,
@@ -80,9 +76,9 @@ void line_discipline(int lines) {
       }
     }
     write_raw(echo);
-    write_fd(lines, finished);
+    write_whole(lines, finished);
   }
-  write_fd(lines, line); // a last line without its end, as at end of file
+  write_whole(lines, line); // a last line without its end, as at end of file
   ::close(lines);
 }
 
