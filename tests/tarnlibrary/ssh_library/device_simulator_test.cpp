@@ -125,6 +125,12 @@ std::string fish_prompt(size_t columns) {
          std::string(12, '\0') + "\r\033[14C";
 }
 
+// The same with bracketed paste switched on just before the prompt.
+std::string fish_paste_prompt(size_t columns) {
+  std::string text = fish_prompt(columns);
+  return text.insert(text.find(PROMPT), PASTE_ON);
+}
+
 struct BytesCase {
   std::string name;
   std::vector<std::string> settings;
@@ -157,8 +163,7 @@ INSTANTIATE_TEST_SUITE_P(
                   "\r",
                   "\r\n" + BANNER + PROMPT + PROMPT,
                   "shw\x7fow\x01 x\r",
-                  "shw\b \bow^A x\r\n% Invalid command: show x\r\n" +
-                      PROMPT},
+                  "shw\b \bow^A x\r\n% Invalid command: show x\r\n" + PROMPT},
         BytesCase{"terminal_echoes_with_paste_codes",
                   {"fault=tty-echo,paste-codes"},
                   "",
@@ -185,13 +190,14 @@ INSTANTIATE_TEST_SUITE_P(
                   BANNER + fish_prompt(511),
                   "\r",
                   "\r\n" + fish_prompt(511)},
+        // The device's own echo, then the switch off, then the next prompt.
         BytesCase{"fish_padding_with_paste_codes",
                   {"fault=fish-padding,paste-codes", "columns=6"},
                   "",
-                  BANNER + fish_prompt(6).insert(fish_prompt(6).find(PROMPT),
-                                                 PASTE_ON),
-                  "",
-                  ""},
+                  BANNER + fish_paste_prompt(6),
+                  "x\r",
+                  "x\r\n" + PASTE_OFF + "% Invalid command: x\r\n" +
+                      fish_paste_prompt(6)},
         BytesCase{"prompt_without_dollar",
                   {"prompt=r1# "},
                   "",
