@@ -50,6 +50,16 @@ TrapperReply trapper_rejection() {
                          R"(failed: 1; total: 1; seconds spent: 0.000052"})")};
 }
 
+TrapperReply trapper_redirect(const std::string &address, int revision) {
+  return {trapper_answer(R"({"redirect":{"revision":)" +
+                         std::to_string(revision) + R"(,"address":")" +
+                         address + R"("},"response":"failed"})")};
+}
+
+TrapperReply trapper_redirect_reset() {
+  return {trapper_answer(R"({"redirect":{"reset":true},"response":"failed"})")};
+}
+
 FakeTrapper::FakeTrapper(Script script) : script_(std::move(script)) {
   listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_in address{};

@@ -26,6 +26,12 @@ std::string trapper_answer(std::string_view json);
 TrapperReply trapper_success();
 // The answer the real server gives for an unknown host or key.
 TrapperReply trapper_rejection();
+// A Zabbix 7.0 proxy group's answer for a host another proxy monitors, byte
+// for byte as the server writes it: send the value to address instead.
+TrapperReply trapper_redirect(const std::string &address, int revision = 1);
+// The group's answer when the host's proxy is offline: go back to the
+// address first configured.
+TrapperReply trapper_redirect_reset();
 
 struct SentItem {
   std::string host, key, value;
