@@ -3,6 +3,7 @@
 #include "tarnlibrary/zabbix_library/zabbix_library.hpp"
 #include "tests/support/fake_trapper.hpp"
 #include "tests/support/loopback.hpp"
+#include "tests/tarnlibrary/zabbix_library/psk_mode.hpp"
 
 #include <gtest/gtest.h>
 #include <memory>
@@ -248,5 +249,56 @@ TEST(RedirectRoute, FailureAtTheKeptProxyNamesBothAddresses) {
   }
   EXPECT_EQ(first.requests().size(), 1u);
 }
+
+// The same encryption reaches the proxy the value is redirected to: a proxy
+// that takes the run's key gets it, one with another key fails the value.
+struct TlsCase {
+  std::string name;
+  std::string second_key_hex;
+  std::string failure; // after "servidor Zabbix A redirecionou para B: "
+};
+void PrintTo(const TlsCase &c, std::ostream *os) { *os << c.name; }
+
+class RedirectTls : public testing::TestWithParam<TlsCase> {};
+
+TEST_P(RedirectTls, SameSettingsAtTheNewAddress) {
+  const TlsCase &c = GetParam();
+  testing_support::TempDir dir;
+  tarn::ZabbixTls tls = testing_support::psk_mode(dir);
+  FakeTrapper second([](size_t) { return testing_support::trapper_success(); },
+                     testing_support::trapper_psk(c.second_key_hex));
+  FakeTrapper first([&](size_t) { return trapper_redirect(second.address()); },
+                    testing_support::trapper_psk());
+  tarn::ZabbixRoute route;
+  std::string failure;
+  try {
+    tarn::send_zabbix(first.address(), "cgnat-test", "activeSessions", "42",
+                      tls, route);
+  } catch (const std::runtime_error &error) {
+    failure = error.what();
+  }
+  EXPECT_EQ(first.items().size(), 1u);
+  if (c.failure.empty()) {
+    EXPECT_EQ(failure, "");
+    EXPECT_EQ(second.items(),
+              (std::vector<SentItem>{{"cgnat-test", "activeSessions", "42"}}));
+  } else {
+    std::string prefix = "servidor Zabbix " + first.address() +
+                         " redirecionou para " + second.address() + ": ";
+    EXPECT_EQ(failure.substr(0, prefix.size()), prefix) << failure;
+    EXPECT_NE(failure.find(c.failure), std::string::npos) << failure;
+    EXPECT_TRUE(second.items().empty());
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Psk, RedirectTls,
+    testing::Values(
+        TlsCase{"same_key", testing_support::TEST_PSK_HEX, ""},
+        TlsCase{
+            "other_key",
+            "ffeeddccbbaa99887766554433221100ffeeddccbbaa99887766554433221100",
+            "confira identidade e chave"}),
+    [](const auto &info) { return info.param.name; });
 
 } // namespace
