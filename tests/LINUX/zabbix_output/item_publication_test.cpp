@@ -192,31 +192,37 @@ TEST(PublicationDocuments, TimeoutDuringASendStopsPublication) {
   EXPECT_EQ(calls, 3);
 }
 
-TEST(PublicationDelivery, EveryDeliveryFailingStillEndsWithOK) {
+// A whole publication through the run's own sender to server: its standard
+// output and status.
+Outcome publish_to(const std::string &server) {
   cgnat::RunSettings run;
   run.zabbix_host = "cgnat-test";
-  // Each delivery is refused at once.
-  run.zabbix_server = "127.0.0.1:" + testing_support::closed_port();
+  run.zabbix_server = server;
   cgnat::set_settings(run);
-
   Documents documents = full_documents(0);
+  Outcome outcome;
   CaptureStdout();
-  int status = -1;
   try {
     cgnat::publish_items(documents.summary, documents.errors);
   } catch (const cgnat::EndProcess &end) {
-    status = end.status;
+    outcome.status = end.status;
   }
-  std::string out = GetCapturedStdout();
+  outcome.out = GetCapturedStdout();
+  return outcome;
+}
+
+TEST(PublicationDelivery, EveryDeliveryFailingStillEndsWithOK) {
+  // Each delivery is refused at once.
+  std::string server = "127.0.0.1:" + testing_support::closed_port();
+  Outcome outcome = publish_to(server);
   std::string line = "Ocorreu um erro ao enviar os itens para o zabbix "
                      "servidor Zabbix " +
-                     run.zabbix_server +
-                     ": conexão recusada (nada escuta nessa porta?)\n";
+                     server + ": conexão recusada (nada escuta nessa porta?)\n";
   std::string expected;
   for (int i = 0; i < 36; ++i)
     expected += line;
-  EXPECT_EQ(out, expected + "OK\n");
-  EXPECT_EQ(status, 0);
+  EXPECT_EQ(outcome.out, expected + "OK\n");
+  EXPECT_EQ(outcome.status, 0);
 }
 
 // A Zabbix 7.0 proxy group: the configured proxy answers each value with the
@@ -263,24 +269,11 @@ TEST_P(PublicationRedirect, OneRedirectPerRunOrOneLinePerItem) {
   testing_support::FakeTrapper first(
       [&](size_t) { return testing_support::trapper_redirect(target); });
   first_address = first.address();
-  cgnat::RunSettings run;
-  run.zabbix_host = "cgnat-test";
-  run.zabbix_server = first.address();
-  cgnat::set_settings(run);
+  Outcome outcome = publish_to(first.address());
 
-  Documents documents = full_documents(0);
-  CaptureStdout();
-  int status = -1;
-  try {
-    cgnat::publish_items(documents.summary, documents.errors);
-  } catch (const cgnat::EndProcess &end) {
-    status = end.status;
-  }
-  std::string out = GetCapturedStdout();
-
-  EXPECT_EQ(status, 0);
+  EXPECT_EQ(outcome.status, 0);
   if (!c.line) {
-    EXPECT_EQ(out, "OK\n");
+    EXPECT_EQ(outcome.out, "OK\n");
     EXPECT_EQ(first.requests().size(), 1u);
     ASSERT_EQ(second.items().size(), 36u);
     for (size_t i = 0; i < 36; ++i)
@@ -291,7 +284,7 @@ TEST_P(PublicationRedirect, OneRedirectPerRunOrOneLinePerItem) {
   for (int i = 0; i < 36; ++i)
     expected += "Ocorreu um erro ao enviar os itens para o zabbix " +
                 c.line(first.address(), second.address()) + "\n";
-  EXPECT_EQ(out, expected + "OK\n");
+  EXPECT_EQ(outcome.out, expected + "OK\n");
   EXPECT_EQ(first.requests().size(), 36u);
   EXPECT_EQ(second.requests().size(), c.second_redirects_back ? 36u : 0u);
 }
