@@ -20,18 +20,20 @@ std::string discovery_macro(std::string_view key);
 void build_discovery_document(const MetricMap &metrics,
                               DiscoveryDocument &document);
 
-// Delivers one value to the run's Zabbix server and host; a failed delivery
-// becomes one line on standard output.
-void sendZabbix(const std::string &chave, const std::string &item);
-
 using ItemSender =
     std::function<void(const std::string &chave, const std::string &item)>;
+
+// A sender for one run: each call delivers one value to the run's Zabbix
+// server and host, and a failed delivery becomes one line on standard output.
+// It keeps where a Zabbix 7.0 proxy group redirected the run for the values
+// after.
+ItemSender zabbix_item_sender();
 
 // Sends the 36 published items in order through send, prints "OK" and ends
 // the process (EndProcess). Rows whose macro is missing are skipped and
 // reported; the run then ends with status 1 instead of "OK".
 [[noreturn]] void publish_items(const DiscoveryDocument &discovery_summary,
                                 const DiscoveryDocument &discovery_errors,
-                                const ItemSender &send = sendZabbix);
+                                const ItemSender &send = zabbix_item_sender());
 
 } // namespace cgnat
