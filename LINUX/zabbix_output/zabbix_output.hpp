@@ -8,6 +8,10 @@
 #include <string_view>
 #include <vector>
 
+namespace tarn {
+struct ZabbixRoute;
+}
+
 namespace cgnat {
 
 // A list holding exactly one discovery map (macro to unchanged value).
@@ -20,13 +24,17 @@ std::string discovery_macro(std::string_view key);
 void build_discovery_document(const MetricMap &metrics,
                               DiscoveryDocument &document);
 
+// Delivers one value to the run's Zabbix server and host; a failed delivery
+// becomes one line on standard output. With a route, a Zabbix 7.0 proxy
+// group's redirect is kept there for the values after.
+void sendZabbix(const std::string &chave, const std::string &item);
+void sendZabbix(const std::string &chave, const std::string &item,
+                tarn::ZabbixRoute &route);
+
 using ItemSender =
     std::function<void(const std::string &chave, const std::string &item)>;
 
-// A sender for one run: each call delivers one value to the run's Zabbix
-// server and host, and a failed delivery becomes one line on standard output.
-// It keeps where a Zabbix 7.0 proxy group redirected the run for the values
-// after.
+// A sender for one run: sendZabbix with the run's own route.
 ItemSender zabbix_item_sender();
 
 // Sends the 36 published items in order through send, prints "OK" and ends
