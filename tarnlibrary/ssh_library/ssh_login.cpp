@@ -179,7 +179,9 @@ bool wait_for_session(ssh_session session, Clock::time_point until) {
   return true;
 }
 
-void open_shell(ShellSession &state) {
+namespace {
+
+void log_in(ShellSession &state) {
   int port = parse_port(state.port_text, state.host);
   state.where = session_place(state.user, state.host, std::to_string(port));
   state.session.reset(ssh_new());
@@ -198,14 +200,20 @@ void open_shell(ShellSession &state) {
         "SSH " + state.where +
         ": não foi possível conectar: " + ssh_get_error(session));
   check_host_key(state);
-  try {
-    authenticate(state, late);
-  } catch (...) {
-    forget_password(state);
-    throw;
-  }
+  authenticate(state, late);
   forget_password(state);
   start_shell(state, late);
+}
+
+} // namespace
+
+void open_shell(ShellSession &state) {
+  try {
+    log_in(state);
+  } catch (...) {
+    forget_password(state); // a bad port or a refused host key too
+    throw;
+  }
 }
 
 } // namespace tarn

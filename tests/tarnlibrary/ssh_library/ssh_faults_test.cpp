@@ -2,11 +2,13 @@
 // the place, never the password.
 #include "tarnlibrary/process_library/process_library.hpp"
 #include "tarnlibrary/ssh_library/ssh_library.hpp"
+#include "tarnlibrary/ssh_library/ssh_session.hpp"
 #include "tests/support/loopback.hpp"
 #include "tests/tarnlibrary/ssh_library/simulated_device.hpp"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <chrono>
 #include <cstdlib>
@@ -39,20 +41,23 @@ const std::string WRONG_PASSWORD = "Wrong-Secret-781";
 
 class Fault : public testing::TestWithParam<Case> {};
 
-TEST_P(Fault, FailsAtItsStepWithAClearMessage) {
-  const Case &c = GetParam();
-  SimulatedDevice device(c.device);
+struct Login {
+  std::string port, password;
+};
+
+// The port and password the case gives, the device's files tampered with.
+Login tampered(const Case &c, SimulatedDevice &device) {
   setenv("HOME", device.dir.path.c_str(), 1);
-  std::string password = device.password, port = device.port;
+  Login login{device.port, device.password};
   if (c.tamper == Tamper::WrongPassword)
-    password = WRONG_PASSWORD;
+    login.password = WRONG_PASSWORD;
   if (c.tamper == Tamper::ClosedPort)
-    port = testing_support::closed_port();
+    login.port = testing_support::closed_port();
   if (!c.port.empty())
-    port = c.port;
+    login.port = c.port;
   if (c.tamper == Tamper::OtherHostKey) {
     testing_support::TempDir other;
-    ASSERT_EQ(system(("ssh-keygen -q -t ed25519 -N '' -f " + other.path +
+    EXPECT_EQ(system(("ssh-keygen -q -t ed25519 -N '' -f " + other.path +
                       "/key && mkdir -p " + device.dir.path + "/.ssh")
                          .c_str()),
               0);
@@ -61,7 +66,13 @@ TEST_P(Fault, FailsAtItsStepWithAClearMessage) {
                                 "[" + device.host + "]:" + device.port + " " +
                                     key);
   }
+  return login;
+}
 
+TEST_P(Fault, FailsAtItsStepWithAClearMessage) {
+  const Case &c = GetParam();
+  SimulatedDevice device(c.device);
+  auto [port, password] = tampered(c, device);
   tarn::Ssh_connection_3 session(device.host, port, device.user, password);
   std::string message;
   size_t step = 0;
@@ -144,6 +155,27 @@ INSTANTIATE_TEST_SUITE_P(
              {"64 MiB", "\"show cgnat summary\""},
              false}),
     [](const auto &info) { return info.param.name; });
+
+// However the login ends, the password's bytes are gone from memory.
+TEST_P(Fault, LoginLeavesNoPasswordBytes) {
+  const Case &c = GetParam();
+  if (c.failing_step != 0)
+    GTEST_SKIP() << "fails after the login";
+  SimulatedDevice device(c.device);
+  auto [port, password] = tampered(c, device);
+  tarn::ShellSession state;
+  state.host = device.host;
+  state.port_text = port;
+  state.user = device.user;
+  state.pwd = password + std::string(40, 'x'); // on the heap, not inline
+  state.end_data = "$";
+  const char *bytes = state.pwd.data();
+  size_t capacity = state.pwd.capacity();
+  EXPECT_ANY_THROW(tarn::open_shell(state));
+  ASSERT_EQ(state.pwd.data(), bytes) << "the buffer moved: nothing to check";
+  EXPECT_EQ(std::count(bytes, bytes + capacity, '\0'),
+            static_cast<std::ptrdiff_t>(capacity));
+}
 
 using Clock = std::chrono::steady_clock;
 
