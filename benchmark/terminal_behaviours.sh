@@ -63,21 +63,15 @@ behaviours=(
 
 median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 
+# time_runs NAME PASSWORD: RUNS debug runs against the device in device.env
+# (sourced), one line with their median beside the plain device's.
 plain_ms=""
-printf '%-44s %9s %9s  %s\n' "comportamento (N=$runs)" "mediana" "- plain" "relatório"
-for entry in "${behaviours[@]}"; do
-  name=${entry%%|*} settings=${entry#*|}
-  "$here/device_simulator/stop_device.sh" "$work/device" >/dev/null 2>&1 || true
-  IFS=';' read -r -a words <<<"$settings"
-  "$here/device_simulator/start_device.sh" --dir "$work/device" --binary "$device" \
-    "${words[@]}" >/dev/null
-  # shellcheck disable=SC1091
-  source "$work/device/device.env"
-  times=()
+time_runs() {
+  local name=$1 password=$2 times=() start ms same
   for _ in $(seq "$runs"); do
     start=$(date +%s%N)
     HOME=$work "$collector" discoveryLinux "$DEVICE_HOST" "$DEVICE_PORT" "$DEVICE_USER" \
-      "$DEVICE_PASSWORD" debug >"$work/report" 2>&1 || true
+      "$password" debug >"$work/report" 2>&1 || true
     times+=($((($(date +%s%N) - start) / 1000000)))
   done
   ms=$(printf '%s\n' "${times[@]}" | median)
@@ -88,7 +82,20 @@ for entry in "${behaviours[@]}"; do
   same="igual"
   cmp -s "$work/report" "$work/plain-report" || same="DIFERENTE"
   printf '%-44s %6s ms %+6d ms  %s\n' "$name" "$ms" $((ms - plain_ms)) "$same"
+}
+
+printf '%-44s %9s %9s  %s\n' "comportamento (N=$runs)" "mediana" "- plain" "relatório"
+for entry in "${behaviours[@]}"; do
+  name=${entry%%|*} settings=${entry#*|}
+  "$here/device_simulator/stop_device.sh" "$work/device" >/dev/null 2>&1 || true
+  IFS=';' read -r -a words <<<"$settings"
+  "$here/device_simulator/start_device.sh" --dir "$work/device" --binary "$device" \
+    "${words[@]}" >/dev/null
+  # shellcheck disable=SC1091
+  source "$work/device/device.env"
+  time_runs "$name" "$DEVICE_PASSWORD"
 done
+"$here/device_simulator/stop_device.sh" "$work/device" >/dev/null 2>&1 || true
 
 # Real shells as the device's login shell: name|server|shell|options
 shells=()
@@ -108,26 +115,20 @@ shells+=(
   "sshd fish, message after the prompt|sshd|fish|--late-message"
   "dropbear dash, message after the prompt|dropbear|dash|--late-message"
 )
-trap '"$here/device_shells/stop_shell_device.sh" "$work/shell" >/dev/null 2>&1 || true; "$here/device_simulator/stop_device.sh" "$work/device" >/dev/null 2>&1 || true; rm -rf "$work"' EXIT
-for entry in "${shells[@]}"; do
-  IFS='|' read -r name server shell options <<<"$entry"
+shell_dir=""
+stop_shell() {
+  [ -z "$shell_dir" ] || "$here/device_shells/stop_shell_device.sh" "$shell_dir" >/dev/null 2>&1 || true
+  shell_dir=""
+}
+trap 'stop_shell; rm -rf "$work"' EXIT
+for at in "${!shells[@]}"; do
+  IFS='|' read -r name server shell options <<<"${shells[$at]}"
   IFS=';' read -r -a words <<<"$options"
-  "$here/device_shells/stop_shell_device.sh" "$work/shell" >/dev/null 2>&1 || true
-  "$here/device_shells/start_shell_device.sh" --dir "$work/shell" --server "$server" \
+  shell_dir=$work/shell-$at
+  "$here/device_shells/start_shell_device.sh" --dir "$shell_dir" --server "$server" \
     --shell "$shell" "${words[@]}" >/dev/null
   # shellcheck disable=SC1091
-  source "$work/shell/device.env"
-  password=$(cat "$DEVICE_PASSWORD_FILE")
-  times=()
-  for _ in $(seq "$runs"); do
-    start=$(date +%s%N)
-    HOME=$work "$collector" discoveryLinux "$DEVICE_HOST" "$DEVICE_PORT" "$DEVICE_USER" \
-      "$password" debug >"$work/report" 2>&1 || true
-    times+=($((($(date +%s%N) - start) / 1000000)))
-  done
-  ms=$(printf '%s\n' "${times[@]}" | median)
-  same="igual"
-  cmp -s "$work/report" "$work/plain-report" || same="DIFERENTE"
-  printf '%-44s %6s ms %+6d ms  %s\n' "$name" "$ms" $((ms - plain_ms)) "$same"
+  source "$shell_dir/device.env"
+  time_runs "$name" "$(cat "$DEVICE_PASSWORD_FILE")"
+  stop_shell
 done
-"$here/device_shells/stop_shell_device.sh" "$work/shell" >/dev/null 2>&1 || true

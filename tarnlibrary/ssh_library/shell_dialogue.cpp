@@ -85,6 +85,7 @@ void find_prompt(ShellWire &wire, ShellDialogue &dialogue) {
   }
   dialogue.prompt = finder.prompt;
   dialogue.echoes = finder.echoes;
+  dialogue.settle = finder.settle;
   dialogue.stream = std::move(finder.stream);
 }
 
@@ -95,6 +96,8 @@ std::string run_command(ShellWire &wire, ShellDialogue &dialogue,
   CommandRead read;
   read.stream = std::move(dialogue.stream);
   read.expect_echo = dialogue.echoes;
+  read.prompt = dialogue.prompt;
+  read.settle = dialogue.settle;
   begin_command(read, command);
   Waiting waiting{wire, dialogue, what};
   std::string more;
@@ -106,7 +109,9 @@ std::string run_command(ShellWire &wire, ShellDialogue &dialogue,
       step = feed(read, more);
     else if ((step = on_pause(read, false)) == ShellStep::Read) {
       // Nothing more right now: a missing echo shows only after a while.
-      if (waiting.more(more, wire.now() + QUIET))
+      auto quiet =
+          dialogue.settle ? std::chrono::milliseconds(SETTLE_MS) : QUIET;
+      if (waiting.more(more, wire.now() + quiet))
         step = feed(read, more);
       else
         step = on_pause(read, true);
@@ -118,6 +123,14 @@ std::string run_command(ShellWire &wire, ShellDialogue &dialogue,
         read.pager_stop +
         "\") à espera de uma tecla: a paginação do dispositivo não foi "
         "desligada; saída incompleta descartada");
+  if (step == ShellStep::OutOfStep)
+    throw std::runtime_error(
+        "SSH " + dialogue.where +
+        ": o prompt do dispositivo apareceu no meio "
+        "da saída de " +
+        what +
+        ": o dispositivo respondeu fora de ordem "
+        "(desenha o prompt mais de uma vez por resposta?); saída descartada");
   std::string output = take_command_output(read);
   dialogue.stream = std::move(read.stream);
   return output;

@@ -18,6 +18,8 @@ inline constexpr int SILENCE_LIMIT_MS = 60'000;
 inline constexpr size_t OUTPUT_LIMIT = size_t{64} << 20;
 // Quiet after which the device is taken to wait for something.
 inline constexpr int QUIET_MS = 500;
+// Quiet a device that draws extra prompts must keep before each step.
+inline constexpr int SETTLE_MS = 200;
 
 // Where the shell's bytes come from and where typed bytes go. `what` names
 // the wait or the text ("o comando \"...\"") for the messages of failures.
@@ -37,6 +39,7 @@ struct ShellDialogue {
   std::string where;   // "user@host:port" for messages
   std::string prompt;  // visible prompt, once found
   bool echoes = false; // the device echoed the Enter that confirmed it
+  bool settle = false; // every step waits for quiet (PromptFinder::settle)
   ShellStream stream;  // the terminal's line goes on from read to read
 };
 

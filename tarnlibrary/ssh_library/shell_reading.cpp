@@ -72,6 +72,15 @@ void take_plain_text(ShellStream &stream) {
   stream.processed = at;
 }
 
+// An echo that wraps at the device's width loses the blank at the wrap.
+std::string without_blanks(std::string_view text) {
+  std::string kept;
+  for (char c : text)
+    if (!blank(c))
+      kept += c;
+  return kept;
+}
+
 // Only prompt marks: "$$$$" is a border, not "$$" twice.
 bool marks_only(std::string_view text, std::string_view end_data) {
   return text.find_first_not_of(end_data) == std::string_view::npos;
@@ -107,9 +116,10 @@ void add_show(ShellStream &stream, RunState &state, std::string_view own) {
   if (repeats_run(state, own, stream.end_data)) {
     ++state.run.count;
     state.run.across_lines |= !state.on_line;
+    state.blank_gap |= !state.on_line && stream.show_gap >= 2;
   } else {
     state.run = {std::string(own), 1, stream.line_start, false};
-    state.first_show = stream.shows;
+    state.blank_gap = false;
   }
   state.line = own;
   state.on_line = true;
@@ -132,7 +142,8 @@ void note_drawing(ShellStream &stream) {
   }
   stream.before_show = stream.run;
   ++stream.shows;
-  stream.show_new_line = stream.lines != stream.show_line;
+  stream.show_gap = stream.lines - stream.show_line;
+  stream.show_new_line = stream.show_gap > 0;
   stream.show_line = stream.lines;
   add_show(stream, stream.run, own);
 }
@@ -153,13 +164,17 @@ void take_byte(ShellStream &stream, char byte) {
     ++stream.lines;
     return;
   }
-  bool mark = !stream.end_data.empty() && byte == stream.end_data.back() &&
-              stream.line.escape == ScreenLine::Escape::None;
-  if (byte == '\r')
-    stream.ignore_columns = 0; // the device rewrites the line
+  bool plain = stream.line.escape == ScreenLine::Escape::None;
+  bool mark =
+      plain && !stream.end_data.empty() && byte == stream.end_data.back();
+  size_t column = stream.line.column;
   stream.line.put(byte);
-  stream.ignore_columns =
-      std::min(stream.ignore_columns, stream.line.text.size());
+  // What the device writes over the part shown before is its own again.
+  if (plain && static_cast<unsigned char>(byte) >= 0x20 && byte != 0x7F)
+    column = std::min(column, stream.line.column);
+  else
+    column = stream.line.text.size();
+  stream.ignore_columns = std::min(stream.ignore_columns, column);
   if (mark)
     note_drawing(stream);
 }
@@ -300,6 +315,8 @@ void take_all(ShellStream &stream, std::string_view more) {
 namespace {
 
 ShellStep found(PromptFinder &finder) {
+  const RunState &run = finder.stream.run;
+  finder.settle = run.blank_gap || run.run.count - 1 > finder.enters;
   finder.prompt = finder.stream.run.run.prompt;
   finder.echoes = finder.confirm_answered ? finder.answer_on_new_line
                                           : finder.stream.run.run.across_lines;
@@ -395,14 +412,14 @@ ShellStep on_quiet(PromptFinder &finder) {
 
 void begin_command(CommandRead &read, std::string_view command) {
   read.stream.begin_read();
-  read.typed = visible_line(command);
-  read.echo_seen = !read.expect_echo || read.typed.empty();
+  read.typed = without_blanks(visible_line(command));
+  read.echo_seen = !read.expect_echo; // an empty line echoes its line end
   read.echo_text.clear();
   read.output_start = 0;
   read.end_enter_at = CommandRead::NOT_SENT;
-  read.late_prompts = 0;
   read.end = {};
   read.pager_stop.clear();
+  read.prompt_in_output = false;
 }
 
 namespace {
@@ -440,26 +457,37 @@ ShellStep feed(CommandRead &read, std::string_view more) {
     }
     bool awaiting_echo = !read.echo_seen;
     if (awaiting_echo && byte == '\n')
-      read.echo_text += stream.line.trimmed();
+      read.echo_text += without_blanks(stream.line.trimmed());
+    if (!awaiting_echo && byte == '\n' && !read.prompt.empty()) {
+      // The prompt with text after it, past the echo: an answer to an
+      // earlier line came late, and this output is not the command's.
+      std::string_view own = own_text(stream);
+      bool after_prompt = false;
+      while (!own.empty() && own.substr(0, read.prompt.size()) == read.prompt) {
+        own = trim_left(own.substr(read.prompt.size()));
+        after_prompt = true;
+      }
+      read.prompt_in_output |= after_prompt && !own.empty();
+    }
     size_t drawings = stream.drawings;
     take_byte(stream, byte);
     ++stream.processed;
     if (awaiting_echo) {
-      read.late_prompts += stream.drawings - drawings;
       if (byte != '\n')
         continue;
       // The echo may wrap over several lines or follow a late message.
-      if (ends_with(read.echo_text, read.typed))
+      if (read.typed.empty() || ends_with(read.echo_text, read.typed))
         start_output(read, stream.processed, true);
       else if (read.echo_text.size() > read.typed.size() + PROMPT_LINE_LIMIT)
         start_output(read, 0, false); // not echoed after all
       continue;
     }
-    if (stream.drawings != drawings && stream.run.run.count >= 2 &&
+    if (!read.settle && stream.drawings != drawings &&
+        stream.run.run.count >= 2 &&
         read.end_enter_at != CommandRead::NOT_SENT &&
         stream.shows > read.end_enter_at) {
       read.end = stream.run.run;
-      return ShellStep::Done;
+      return read.prompt_in_output ? ShellStep::OutOfStep : ShellStep::Done;
     }
   }
   return ShellStep::Read;
@@ -478,12 +506,14 @@ ShellStep on_pause(CommandRead &read, bool quiet) {
     start_output(read, 0, false);
   }
   PromptRun shown = current_run(stream);
-  // Drawn again over itself after the Enter, and nothing more: the device
-  // neither echoes nor moves to a new line.
+  if (read.settle && !quiet)
+    return ShellStep::Read;
+  // Drawn again after the Enter, and nothing more: the end (a device that
+  // neither echoes nor moves to a new line draws it over itself).
   if (quiet && shown.count > 0 && read.end_enter_at != CommandRead::NOT_SENT &&
       stream.drawings > read.drawings_at_end_enter) {
     read.end = shown;
-    return ShellStep::Done;
+    return read.prompt_in_output ? ShellStep::OutOfStep : ShellStep::Done;
   }
   if (read.end_enter_at == CommandRead::NOT_SENT && shown.count > 0) {
     read.end_enter_at = stream.shows;

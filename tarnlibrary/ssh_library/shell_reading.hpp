@@ -51,10 +51,10 @@ struct PromptRun {
 // A run as it is being read.
 struct RunState {
   PromptRun run;
-  size_t first_show = 0; // ShellStream::shows at its first prompt
-  std::string line;      // the line's own text at its last drawing
-  bool on_line = false;  // that drawing is on the current line
-  bool clean = false;    // nothing but prompts shown since
+  std::string line;       // the line's own text at its last drawing
+  bool on_line = false;   // that drawing is on the current line
+  bool clean = false;     // nothing but prompts shown since
+  bool blank_gap = false; // a blank line between two of its prompts
 };
 
 // The byte stream of one shell, line by line. A drawing is the write of the
@@ -75,6 +75,7 @@ struct ShellStream {
   size_t lines = 0;                // line feeds seen, ever
   size_t show_line = 0;            // `lines` at the last show
   bool show_new_line = false;      // the last show was below the one before
+  size_t show_gap = 0;             // line feeds between those two
   RunState run;                    // the last show's run
   RunState before_show;            // the run before the last show
 
@@ -92,7 +93,16 @@ void take_all(ShellStream &stream, std::string_view more);
 // PagerStop: the device waits at a pager stop (CommandRead::pager_stop).
 // WrongPrompt: the device's last line keeps coming back after Enters and
 // does not end in the prompt mark (PromptFinder::wrong_prompt).
-enum class ShellStep { Read, SendEnter, Done, PagerStop, WrongPrompt };
+// OutOfStep: the prompt showed with text after it inside the output: the
+// device answered an earlier line late, so the output is not the command's.
+enum class ShellStep {
+  Read,
+  SendEnter,
+  Done,
+  PagerStop,
+  WrongPrompt,
+  OutOfStep
+};
 
 // After login: finds the prompt. The collector types nothing while an
 // Enter's answer is owed, except Enters sent before any prompt showed (the
@@ -115,6 +125,11 @@ struct PromptFinder {
   std::string prompt;              // set once found
   bool echoes = false;             // the device echoed the Enter's line end
   std::string wrong_prompt;        // the line, for WrongPrompt
+  // The device draws more prompts than it answers Enters, or draws the
+  // answer below a blank line (as its terminal's echo and a prompt that
+  // starts with a line end do): late answers can pass for early ones, so
+  // every step waits for the device to go quiet.
+  bool settle = false;
 };
 
 // Takes the bytes of one read and goes on over them; ends early at Done.
@@ -131,17 +146,20 @@ ShellStep on_quiet(PromptFinder &finder);
 // it is skipped.
 struct CommandRead {
   ShellStream stream;
-  std::string typed; // the command as it shows
+  std::string typed;   // the command as it shows, without blanks
+  std::string prompt;  // the session's prompt, as found after login
+  bool settle = false; // see PromptFinder::settle
+  bool prompt_in_output = false;
   bool expect_echo = true;
   bool echo_seen = false;
-  std::string echo_text; // visible lines so far, while the echo is awaited
+  std::string echo_text; // visible lines so far, without blanks, while the
+                         // echo is awaited
   size_t output_start = 0;
   static constexpr size_t NOT_SENT = static_cast<size_t>(-1);
   size_t end_enter_at = NOT_SENT; // stream.shows when it was typed
   size_t drawings_at_end_enter = 0;
-  size_t late_prompts = 0; // drawn before the echo: earlier answers
-  PromptRun end;           // once done
-  std::string pager_stop;  // set when the device stopped at a pager
+  PromptRun end;          // once done
+  std::string pager_stop; // set when the device stopped at a pager
 };
 
 // Prepares a read of command on stream (the session's, taken over).

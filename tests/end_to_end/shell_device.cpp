@@ -36,19 +36,7 @@ ShellDevice::ShellDevice(const ShellDeviceOptions &options) {
     stop(); // a start killed part-way leaves its user behind
     throw std::runtime_error("real-shell device did not start: " + started.err);
   }
-  std::istringstream env(read_text(instance_dir() + "/device.env"));
-  for (std::string line; std::getline(env, line);) {
-    auto equals = line.find('=');
-    std::string key = line.substr(0, equals), value = line.substr(equals + 1);
-    if (key == "DEVICE_HOST")
-      host = value;
-    else if (key == "DEVICE_PORT")
-      port = value;
-    else if (key == "DEVICE_USER")
-      user = value;
-    else if (key == "DEVICE_PASSWORD_FILE")
-      password = read_text(value);
-  }
+  read_device_env(instance_dir() + "/device.env", host, port, user, password);
 }
 
 ShellDevice::~ShellDevice() { stop(); }

@@ -8,6 +8,7 @@
 #include "tests/support/shell_recording.hpp"
 #include "tests/tarnlibrary/ssh_library/simulated_device.hpp"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <random>
@@ -16,6 +17,7 @@
 namespace {
 
 using testing_support::Recording;
+using namespace std::chrono_literals;
 
 const std::vector<std::string> COMMANDS{
     "set cli screen-length 0", "show cgnat summary", "show cgnat errors"};
@@ -249,6 +251,67 @@ INSTANTIATE_TEST_SUITE_P(
         Behaviour{"zsh", {}, {"/bin/zsh", "-f", "-i"}, ""},
         Behaviour{"fish", {}, {"/usr/bin/fish", "-i"}, ""},
         Behaviour{"tcsh", {}, {"/bin/tcsh", "-i"}, ""}),
+    [](const auto &info) { return info.param.name; });
+
+// Hand-made streams for the ways a session must fail: each event is the
+// device's bytes, "~" for nothing more at once, or "~~" for that and a
+// quiet period after.
+struct Failing {
+  std::string name;
+  std::vector<std::string> events;
+  std::vector<std::string> message_parts;
+};
+void PrintTo(const Failing &f, std::ostream *os) { *os << f.name; }
+
+class ShellFailure : public testing::TestWithParam<Failing> {};
+
+TEST_P(ShellFailure, EndsWithAClearError) {
+  using testing_support::WireEvent;
+  Recording recording;
+  auto at = tarn::Clock::duration::zero();
+  for (const std::string &event : GetParam().events) {
+    at += std::chrono::milliseconds(1);
+    if (event.find_first_not_of('~') != std::string::npos)
+      recording.push_back({WireEvent::Kind::Data, event, at});
+    else
+      for (size_t quiet = 0; quiet < event.size(); ++quiet)
+        recording.push_back({WireEvent::Kind::Quiet, "", at += quiet * 500ms});
+  }
+  try {
+    replay(recording, {});
+    FAIL() << "no error";
+  } catch (const std::runtime_error &error) {
+    for (const std::string &part : GetParam().message_parts)
+      EXPECT_THAT(error.what(), testing::HasSubstr(part));
+  }
+}
+
+const std::string P = "cgnat-device$ ";
+
+INSTANTIATE_TEST_SUITE_P(
+    Streams, ShellFailure,
+    testing::Values(
+        Failing{"router_prompt",
+                {"\r\nr1# ", "~~", "\r\nr1# ", "~~", "\r\nr1# ", "~~"},
+                {"\"r1# \"", "não termina em \"$\""}},
+        Failing{
+            "escaped_in_message",
+            {"\r\nr1\"\\# ", "~~", "\r\nr1\"\\# ", "~~", "\r\nr1\"\\# ", "~~"},
+            {"\"r1\\\"\\\\# \""}},
+        // An answer drawn late: the prompt, then output on its line.
+        Failing{"prompt_inside_output",
+                {"\r\n" + P, "~", "\r\n" + P, "set cli screen-length 0\r\n", P,
+                 "~", "\r\n" + P, "show cgnat summary\r\n",
+                 P + "Active sessions 5\r\n" + P, "~", "\r\n" + P},
+                {"\"show cgnat summary\"", "fora de ordem"}},
+        Failing{"pager_stop",
+                {"\r\n" + P, "~", "\r\n" + P, "set cli screen-length 0\r\n", P,
+                 "~", "\r\n" + P, "show cgnat summary\r\n",
+                 "Active sessions 5\r\n--More--", "~"},
+                {"--More--", "\"show cgnat summary\""}},
+        Failing{"silent_after_login",
+                {"\r\n" + P, "~", "\r\n" + P},
+                {"60 s sem enviar nada", "\"set cli screen-length 0\""}}),
     [](const auto &info) { return info.param.name; });
 
 } // namespace

@@ -53,21 +53,11 @@ std::string sample_path(const std::string &name) {
 
 std::string device_binary() { return CGNAT_DEVICE_BIN; }
 
-SimulatedDevice::SimulatedDevice(const std::vector<std::string> &arguments) {
-  std::vector<std::string> words{
-      "bash",
-      std::string(CGNAT_SOURCE_DIR) + "/device_simulator/start_device.sh",
-      "--dir",
-      instance_dir(),
-      "--binary",
-      device_binary()};
-  words.insert(words.end(), arguments.begin(), arguments.end());
-  RunResult started = run_program(words, bash_options());
-  if (started.status != 0)
-    throw std::runtime_error("simulated device did not start: " + started.err);
-  std::istringstream env(read_text(instance_dir() + "/device.env"));
-  std::string line;
-  while (std::getline(env, line)) {
+void read_device_env(const std::string &path, std::string &host,
+                     std::string &port, std::string &user,
+                     std::string &password) {
+  std::istringstream env(read_text(path));
+  for (std::string line; std::getline(env, line);) {
     auto equals = line.find('=');
     std::string key = line.substr(0, equals), value = line.substr(equals + 1);
     if (key == "DEVICE_HOST")
@@ -81,6 +71,21 @@ SimulatedDevice::SimulatedDevice(const std::vector<std::string> &arguments) {
     else if (key == "DEVICE_PASSWORD_FILE") // any bytes, line breaks too
       password = read_text(value);
   }
+}
+
+SimulatedDevice::SimulatedDevice(const std::vector<std::string> &arguments) {
+  std::vector<std::string> words{
+      "bash",
+      std::string(CGNAT_SOURCE_DIR) + "/device_simulator/start_device.sh",
+      "--dir",
+      instance_dir(),
+      "--binary",
+      device_binary()};
+  words.insert(words.end(), arguments.begin(), arguments.end());
+  RunResult started = run_program(words, bash_options());
+  if (started.status != 0)
+    throw std::runtime_error("simulated device did not start: " + started.err);
+  read_device_env(instance_dir() + "/device.env", host, port, user, password);
 }
 
 SimulatedDevice::~SimulatedDevice() {

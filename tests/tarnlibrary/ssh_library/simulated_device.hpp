@@ -34,6 +34,11 @@ struct SimulatedDevice {
 };
 
 std::string read_text(const std::string &path);
+// A started device's device.env: where to log in, and the password (or the
+// file holding it).
+void read_device_env(const std::string &path, std::string &host,
+                     std::string &port, std::string &user,
+                     std::string &password);
 void write_text(const std::string &path, const std::string &text);
 std::string sample_path(const std::string &name); // "summary.txt"
 std::string device_binary();
