@@ -9,7 +9,7 @@ set -euo pipefail
 BUILD=(
   g++ cmake ninja-build pkg-config
   libssh-dev libicu-dev nlohmann-json3-dev libssl-dev zlib1g-dev libzstd-dev
-  libpam0g-dev libgtest-dev libgmock-dev
+  libpam0g-dev libgtest-dev libgmock-dev strace
   build-essential debhelper dpkg-dev lintian
 )
 if [ "${1:-}" = --build-list ]; then
@@ -22,7 +22,7 @@ PACKAGES=(
   # the sanitizer build, formatting, benchmarks
   clang libclang-rt-14-dev clang-format openssl libbenchmark-dev
   # the simulated device and the tests around it
-  openssh-server openssh-client sshpass strace valgrind python3 procps time
+  openssh-server openssh-client sshpass valgrind python3 procps time
   # a real Zabbix server for delivery tests (php8.2-cgi first, so apt does not
   # pull in Apache for PHP)
   php8.2-cgi php8.2-pgsql postgresql zabbix-server-pgsql zabbix-agent

@@ -42,18 +42,22 @@ grep -qw "$icu_package" <<<"$(dpkg-deb -f "$deb" Depends)" ||
 say "pacote $(basename "$deb") construído e limpo no lintian em $((SECONDS - step)) s"
 
 dpkg -i "$deb" >"$work/install.log" 2>&1 || { cat "$work/install.log" >&2; fail "dpkg -i falhou"; }
-# The package's collector, and this machine's build (another release's ICU).
+# The package's collector, and this machine's build (another release's ICU):
+# each must open this root's ICU for the device's non-ASCII line.
 for collector in "/usr/bin/$package" "$work/cgnat-collector-host"; do
   status=0
-  out=$("$collector" discoveryLinux "$DEVICE_HOST" "$DEVICE_PORT" "$DEVICE_USER" \
-    "$DEVICE_PASSWORD" debug 2>&1) || status=$?
-  ((status == 0)) && ! grep -q 'Erro' <<<"$out" ||
+  rm -f "$work"/loader.*
+  out=$(LD_DEBUG=files LD_DEBUG_OUTPUT=$work/loader "$collector" discoveryLinux \
+    "$DEVICE_HOST" "$DEVICE_PORT" "$DEVICE_USER" "$DEVICE_PASSWORD" debug 2>&1) || status=$?
+  ((status == 0)) && ! grep -q '^Erro' <<<"$out" ||
     { printf '%s\n' "$out" >&2; fail "$collector terminou com $status contra o dispositivo"; }
-  grep -q 'thread.contention' <<<"$out" && grep -q '1234567890' <<<"$out" ||
+  grep -qF "'{#THREAD_CONTENTION_ERRORS}': '5'" <<<"$out" &&
+    grep -qF "'{#FAILED_TO_ALLOCATE_SUBSCRIBER_ADDRESS_OUT}': '2'" <<<"$out" ||
     { printf '%s\n' "$out" >&2; fail "$collector: relatório sem os valores do dispositivo"; }
-  grep -q libicuuc "/proc/self/maps" && fail "ICU mapeada no próprio script"
+  icu=$(sed -n 's/.*file=\([^ ]*libicuuc[^ ]*\) .*generating link map.*/\1/p' "$work"/loader.* | head -n 1)
+  [[ -n $icu ]] || fail "$collector não abriu a ICU para o texto não ASCII"
+  say "$collector: relatório completo, ICU aberta ($icu)"
 done
-say "coletor do pacote e o desta máquina rodaram contra texto não ASCII"
 
 dpkg --purge "$package" >"$work/purge.log" 2>&1 || { cat "$work/purge.log" >&2; fail "dpkg --purge falhou"; }
 installed && fail "$package continua instalado"
