@@ -29,6 +29,8 @@ die() {
   exit 1
 }
 [ "$(id -u)" = 0 ] || die "rode como root"
+# A signal still runs the EXIT trap, which releases the mounts.
+trap 'exit 130' INT TERM HUP
 
 # The main archive of this machine's apt sources: the URI serving the plain
 # release suite (not -security or -updates).
@@ -91,7 +93,12 @@ unmount_points() {
   done
   return 0
 }
+command_pid=""
 release_mounts() {
+  if [ -n "$command_pid" ]; then
+    kill -TERM -- "-$command_pid" 2>/dev/null || true
+    wait "$command_pid" 2>/dev/null || true
+  fi
   unmount_points "${mounted[@]+"${mounted[@]}"}"
   mounted=()
 }
@@ -155,8 +162,13 @@ run() {
     mount --bind "$dir" "$root$dir"
     mounted+=("$root$dir")
   done
+  # In a process group of its own, so that a signal here stops it (and all
+  # it started) before the mounts are released.
   local status=0
-  chroot "$root" "$@" || status=$?
+  setsid chroot "$root" "$@" <&0 &
+  command_pid=$!
+  wait "$command_pid" || status=$?
+  command_pid=""
   release_mounts
   trap - EXIT
   return $status

@@ -41,10 +41,10 @@ grep -qw "$icu_package" <<<"$(dpkg-deb -f "$deb" Depends)" ||
   fail "Depends sem $icu_package: $(dpkg-deb -f "$deb" Depends)"
 # Every static archive linked in (CMake lists them) is named in Built-Using.
 using=$(dpkg-deb -f "$deb" Built-Using)
-for archive in $(cat "$work/build/static-archives.txt"); do
+while read -r archive; do
   source=$(dpkg-query -W -f='${source:Package} (= ${source:Version})' "$(dpkg-query -S "$archive" | cut -d: -f1)")
   grep -qF "$source" <<<"$using" || fail "Built-Using sem $source ($archive): $using"
-done
+done <"$work/build/static-archives.txt"
 say "pacote $(basename "$deb") construído e limpo no lintian em $((SECONDS - step)) s"
 
 dpkg -i "$deb" >"$work/install.log" 2>&1 || { cat "$work/install.log" >&2; fail "dpkg -i falhou"; }
