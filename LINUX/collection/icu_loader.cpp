@@ -3,11 +3,11 @@
 #include <dlfcn.h>
 #include <link.h>
 
-#include <algorithm>
 #include <charconv>
 #include <climits>
 #include <cstddef>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <stdexcept>
 #include <variant>
