@@ -1,17 +1,28 @@
 #!/usr/bin/env bash
 # Installs every Debian package the build, the quick start and the tests
 # need. Idempotent: installs only what is missing. Works as root, or through
-# sudo otherwise.
+# sudo otherwise. With --build-list, prints the build's packages instead.
 set -euo pipefail
 
+# The normal build with its server-free tests, and building and linting the
+# Debian package: also all a Debian 13 root gets (scripts/debian13_root.sh).
+BUILD=(
+  g++ cmake ninja-build pkg-config
+  libssh-dev libicu-dev nlohmann-json3-dev libssl-dev zlib1g-dev libzstd-dev
+  libpam0g-dev libgtest-dev libgmock-dev strace
+  build-essential debhelper dpkg-dev lintian
+)
+if [ "${1:-}" = --build-list ]; then
+  printf '%s\n' "${BUILD[@]}"
+  exit 0
+fi
+
 PACKAGES=(
-  # build
-  g++ clang libclang-rt-14-dev cmake ninja-build pkg-config clang-format
-  libssh-dev libicu-dev nlohmann-json3-dev libssl-dev openssl
-  libpam0g-dev
-  libgtest-dev libgmock-dev libbenchmark-dev
+  "${BUILD[@]}"
+  # the sanitizer build, formatting, benchmarks
+  clang libclang-rt-14-dev clang-format openssl libbenchmark-dev
   # the simulated device and the tests around it
-  openssh-server openssh-client sshpass strace valgrind python3 procps time
+  openssh-server openssh-client sshpass valgrind python3 procps time
   # real shells as the device's login shell, behind sshd and dropbear
   dropbear-bin zsh mksh fish tcsh busybox
   # a real Zabbix server for delivery tests (php8.2-cgi first, so apt does not
@@ -21,8 +32,10 @@ PACKAGES=(
   # the proxy tests (zabbix_test_server/lib.sh fetches and unpacks
   # zabbix-proxy-sqlite3 on first use: installing it removes the server)
   sqlite3 iproute2
-  # the Debian package (build, lint, manual pages) and the dashboard picture
-  build-essential debhelper dpkg-dev lintian groff-base man-db chromium
+  # a Debian 13 root for the build there (scripts/debian13_root.sh)
+  debootstrap
+  # the package's manual pages and the dashboard picture
+  groff-base man-db chromium
 )
 
 if [ "$(id -u)" -eq 0 ]; then SUDO=(); else SUDO=(sudo); fi

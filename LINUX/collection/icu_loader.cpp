@@ -1,17 +1,24 @@
 #include "LINUX/collection/icu_loader.hpp"
 
 #include <dlfcn.h>
+#include <link.h>
 
+#include <charconv>
 #include <climits>
+#include <cstddef>
+#include <filesystem>
+#include <functional>
+#include <map>
 #include <stdexcept>
 #include <variant>
 
 // The headers rename every function to its versioned symbol (u_charType ->
-// u_charType_72); the same expansion gives the name to look up.
+// u_charType_72); a library of another ICU has the same functions under its
+// own number, the one its file name ends with.
 #define CGNAT_ICU_STRING(x) #x
 #define CGNAT_ICU_EXPANDED(x) CGNAT_ICU_STRING(x)
-#define CGNAT_ICU_FIND(library, soname, fn)                                    \
-  find_function<decltype(&fn)>(library, soname, CGNAT_ICU_EXPANDED(fn))
+#define CGNAT_ICU_FIND(library, soname, suffix, fn)                            \
+  find_function<decltype(&fn)>(library, soname, #fn + suffix)
 
 namespace cgnat {
 namespace {
@@ -21,11 +28,29 @@ std::string last_dl_error() {
   return error ? error : "erro desconhecido";
 }
 
+constexpr std::string_view ICU_PREFIX = "libicuuc.so.";
+
+// N of ".../libicuuc.so.N", or 0 when the name does not end so.
+int icu_major(std::string_view path) {
+  const auto slash = path.rfind('/');
+  const std::string_view name =
+      slash == std::string_view::npos ? path : path.substr(slash + 1);
+  if (!name.starts_with(ICU_PREFIX))
+    return 0;
+  const std::string_view digits = name.substr(ICU_PREFIX.size());
+  int major = 0;
+  const auto [end, error] =
+      std::from_chars(digits.data(), digits.data() + digits.size(), major);
+  if (error != std::errc() || end != digits.data() + digits.size())
+    return 0;
+  return major;
+}
+
 template <class Function>
 Function find_function(void *library, const std::string &soname,
-                       const char *name) {
+                       const std::string &name) {
   dlerror();
-  void *symbol = dlsym(library, name);
+  void *symbol = dlsym(library, name.c_str());
   if (symbol == nullptr)
     throw std::runtime_error(
         "A biblioteca ICU " + soname + " não tem a função " + name +
@@ -72,6 +97,42 @@ std::string icu_library_name() {
 
 void DlClose::operator()(void *handle) const { dlclose(handle); }
 
+std::vector<std::string> library_search_directories() {
+  void *self = dlopen(nullptr, RTLD_LAZY);
+  Dl_serinfo size;
+  if (self == nullptr || dlinfo(self, RTLD_DI_SERINFOSIZE, &size) != 0)
+    return {};
+  std::vector<std::max_align_t> buffer(
+      size.dls_size / sizeof(std::max_align_t) + 1);
+  auto *info = reinterpret_cast<Dl_serinfo *>(buffer.data());
+  *info = size;
+  if (dlinfo(self, RTLD_DI_SERINFO, info) != 0)
+    return {};
+  std::vector<std::string> directories;
+  for (unsigned i = 0; i < info->dls_cnt; ++i)
+    directories.emplace_back(info->dls_serpath[i].dls_name);
+  return directories;
+}
+
+std::vector<std::string>
+installed_icu_libraries(const std::vector<std::string> &directories) {
+  // Newest first; the loader's first directory wins for one version.
+  std::map<int, std::string, std::greater<>> found;
+  for (const auto &directory : directories) {
+    std::error_code error;
+    for (const auto &entry :
+         std::filesystem::directory_iterator(directory, error)) {
+      const std::string path = entry.path().string();
+      if (const int major = icu_major(path); major > 0)
+        found.try_emplace(major, path);
+    }
+  }
+  std::vector<std::string> paths;
+  for (auto &[major, path] : found)
+    paths.push_back(std::move(path));
+  return paths;
+}
+
 IcuLibrary open_icu_library(const std::string &soname) {
   IcuLibrary library;
   library.handle.reset(dlopen(soname.c_str(), RTLD_NOW | RTLD_LOCAL));
@@ -80,13 +141,18 @@ IcuLibrary open_icu_library(const std::string &soname) {
         "Não foi possível carregar a biblioteca ICU " + soname +
         " (necessária para texto não ASCII): " + last_dl_error());
   void *handle = library.handle.get();
-  library.char_type = CGNAT_ICU_FIND(handle, soname, u_charType);
-  library.error_name = CGNAT_ICU_FIND(handle, soname, u_errorName);
-  library.utf8_to_lower = CGNAT_ICU_FIND(handle, soname, ucasemap_utf8ToLower);
-  library.utf8_to_upper = CGNAT_ICU_FIND(handle, soname, ucasemap_utf8ToUpper);
-  const auto open = CGNAT_ICU_FIND(handle, soname, ucasemap_open);
+  const int major = icu_major(soname);
+  const std::string suffix =
+      "_" + std::to_string(major > 0 ? major : U_ICU_VERSION_MAJOR_NUM);
+  library.char_type = CGNAT_ICU_FIND(handle, soname, suffix, u_charType);
+  library.error_name = CGNAT_ICU_FIND(handle, soname, suffix, u_errorName);
+  library.utf8_to_lower =
+      CGNAT_ICU_FIND(handle, soname, suffix, ucasemap_utf8ToLower);
+  library.utf8_to_upper =
+      CGNAT_ICU_FIND(handle, soname, suffix, ucasemap_utf8ToUpper);
+  const auto open = CGNAT_ICU_FIND(handle, soname, suffix, ucasemap_open);
   library.root_case_map.get_deleter().close =
-      CGNAT_ICU_FIND(handle, soname, ucasemap_close);
+      CGNAT_ICU_FIND(handle, soname, suffix, ucasemap_close);
   UErrorCode status = U_ZERO_ERROR;
   library.root_case_map.reset(open("", 0, &status)); // "" is the root locale
   if (U_FAILURE(status) || !library.root_case_map)
@@ -96,11 +162,28 @@ IcuLibrary open_icu_library(const std::string &soname) {
   return library;
 }
 
+IcuLibrary open_installed_icu(const std::string &preferred,
+                              const std::vector<std::string> &directories) {
+  try {
+    return open_icu_library(preferred);
+  } catch (const std::runtime_error &) {
+    // Another release's ICU: its C functions are the same, renamed.
+    for (const auto &path : installed_icu_libraries(directories)) {
+      try {
+        return open_icu_library(path);
+      } catch (const std::runtime_error &) {
+      }
+    }
+    throw; // the ICU of the build is what to install
+  }
+}
+
 const IcuLibrary &icu() {
   static const std::variant<IcuLibrary, std::string> opened =
       []() -> std::variant<IcuLibrary, std::string> {
     try {
-      return open_icu_library(icu_library_name());
+      return open_installed_icu(icu_library_name(),
+                                library_search_directories());
     } catch (const std::runtime_error &error) {
       return std::string(error.what());
     }
@@ -111,11 +194,11 @@ const IcuLibrary &icu() {
 }
 
 bool icu_loaded() {
-  void *handle = dlopen(icu_library_name().c_str(), RTLD_LAZY | RTLD_NOLOAD);
-  if (handle == nullptr)
-    return false;
-  dlclose(handle);
-  return true;
+  return dl_iterate_phdr(
+             [](dl_phdr_info *info, size_t, void *) {
+               return icu_major(info->dlpi_name) > 0 ? 1 : 0;
+             },
+             nullptr) != 0;
 }
 
 int8_t icu_char_type(char32_t c) {

@@ -11,6 +11,8 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iostream>
@@ -39,6 +41,39 @@ std::string joined(const std::vector<std::string_view> &words) {
   for (auto word : words)
     out.append(out.empty() ? "" : "|").append(word);
   return out;
+}
+
+// A fresh directory holding the given files (a "name" or "name->target"
+// symbolic link).
+std::string directory_with(const std::vector<std::string> &entries) {
+  std::string pattern = "/tmp/icu-loader-test.XXXXXX";
+  const std::string dir = mkdtemp(pattern.data());
+  for (const auto &entry : entries) {
+    const auto arrow = entry.find("->");
+    if (arrow == std::string::npos)
+      std::ofstream(dir + "/" + entry) << "";
+    else
+      std::filesystem::create_symlink(entry.substr(arrow + 2),
+                                      dir + "/" + entry.substr(0, arrow));
+  }
+  return dir;
+}
+
+// The ICU the tests' own headers belong to, as installed.
+std::string system_icu() {
+  for (const auto &dir : cgnat::library_search_directories())
+    if (std::filesystem::exists(dir + "/" + cgnat::icu_library_name()))
+      return dir + "/" + cgnat::icu_library_name();
+  return "";
+}
+
+// What the first letter of text is to the ICU opened the way the collector
+// opens another release's.
+std::string category_with(const std::string &preferred,
+                          const std::vector<std::string> &dirs) {
+  const cgnat::IcuLibrary library = cgnat::open_installed_icu(preferred, dirs);
+  return std::to_string(library.char_type(U'é')) + " " +
+         library.error_name(U_BUFFER_OVERFLOW_ERROR);
 }
 
 std::string shown(std::string key, std::string value) {
@@ -137,11 +172,30 @@ INSTANTIATE_TEST_SUITE_P(
         LoadCase{"ill_formed_before_mapping",
                  [] { return cgnat::to_lower("\xffÉ"); }, "\uFFFDé", true},
         LoadCase{"non_ascii_display_form", [] { return shown("k", "é\u200b"); },
-                 "{'k': 'é\\u200b'}", true}));
+                 "{'k': 'é\\u200b'}", true},
+        // A build run where its own ICU is not installed (another release);
+        // the library is closed again with its IcuLibrary.
+        LoadCase{"another_release_s_icu",
+                 [] {
+                   return category_with("libicuuc.so.1",
+                                        cgnat::library_search_directories());
+                 },
+                 "2 U_BUFFER_OVERFLOW_ERROR", false},
+        LoadCase{"newest_first_past_one_that_fails",
+                 [] {
+                   auto dirs = cgnat::library_search_directories();
+                   const std::string newer =
+                       directory_with({"libicuuc.so.999->" + system_icu()});
+                   dirs.insert(dirs.begin(), newer);
+                   const std::string got = category_with("libicuuc.so.1", dirs);
+                   std::filesystem::remove_all(newer);
+                   return got;
+                 },
+                 "2 U_BUFFER_OVERFLOW_ERROR", false}));
 
 struct OpenFailureCase {
   std::string name;
-  std::string soname;
+  std::function<void()> open;
   std::vector<std::string> message_parts;
 };
 void PrintTo(const OpenFailureCase &c, std::ostream *os) { *os << c.name; }
@@ -150,8 +204,8 @@ class IcuOpenFailure : public testing::TestWithParam<OpenFailureCase> {};
 
 TEST_P(IcuOpenFailure, NamesTheLibraryInPortuguese) {
   try {
-    cgnat::open_icu_library(GetParam().soname);
-    FAIL() << "no error for " << GetParam().soname;
+    GetParam().open();
+    FAIL() << "no error";
   } catch (const std::runtime_error &error) {
     const std::string message = error.what();
     for (const auto &part : GetParam().message_parts)
@@ -165,13 +219,75 @@ INSTANTIATE_TEST_SUITE_P(
     Libraries, IcuOpenFailure,
     testing::Values(
         OpenFailureCase{"missing_library",
-                        "libicuuc.so.0-absent",
+                        [] { cgnat::open_icu_library("libicuuc.so.0-absent"); },
                         {"Não foi possível carregar a biblioteca ICU",
                          "libicuuc.so.0-absent", "texto não ASCII"}},
-        OpenFailureCase{
-            "library_without_the_functions",
-            "libm.so.6",
-            {"A biblioteca ICU libm.so.6 não tem a função", "u_charType_"}}));
+        OpenFailureCase{"library_without_the_functions",
+                        [] { cgnat::open_icu_library("libm.so.6"); },
+                        {"A biblioteca ICU libm.so.6 não tem a função",
+                         "u_charType_" U_ICU_VERSION_SHORT}},
+        // With no ICU at all, the build's own is the one to install.
+        OpenFailureCase{"no_icu_installed",
+                        [] {
+                          const std::string empty =
+                              directory_with({"libicuuc.so", "libm.so.6"});
+                          try {
+                            cgnat::open_installed_icu(
+                                "libicuuc.so.0-absent",
+                                {empty, "/nonexistent-icu-dir"});
+                          } catch (...) {
+                            std::filesystem::remove_all(empty);
+                            throw;
+                          }
+                        },
+                        {"Não foi possível carregar a biblioteca ICU",
+                         "libicuuc.so.0-absent"}}));
+
+struct InstalledCase {
+  std::string name;
+  std::vector<std::vector<std::string>> dirs; // entries of each directory
+  std::vector<std::string> expected;          // "directory index/name"
+};
+void PrintTo(const InstalledCase &c, std::ostream *os) { *os << c.name; }
+
+class InstalledIcu : public testing::TestWithParam<InstalledCase> {};
+
+TEST_P(InstalledIcu, NewestVersionFirstFirstDirectoryWins) {
+  std::vector<std::string> dirs;
+  for (const auto &entries : GetParam().dirs)
+    dirs.push_back(directory_with(entries));
+  std::vector<std::string> expected;
+  for (const auto &where : GetParam().expected)
+    expected.push_back(dirs.at(where[0] - '0') + where.substr(1));
+  EXPECT_EQ(cgnat::installed_icu_libraries(dirs), expected);
+  for (const auto &dir : dirs)
+    std::filesystem::remove_all(dir);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Directories, InstalledIcu,
+    testing::Values(
+        InstalledCase{"debian_12",
+                      {{"libicuuc.so.72.1", "libicuuc.so.72->libicuuc.so.72.1",
+                        "libicui18n.so.72", "libicuuc.so"}},
+                      {"0/libicuuc.so.72"}},
+        InstalledCase{
+            "two_versions_newest_first",
+            {{"libicuuc.so.76", "libicuuc.so.9", "libicuuc.so.100"}},
+            {"0/libicuuc.so.100", "0/libicuuc.so.76", "0/libicuuc.so.9"}},
+        InstalledCase{
+            "same_version_twice_first_directory",
+            {{"libicuuc.so.72"}, {"libicuuc.so.76", "libicuuc.so.72"}},
+            {"1/libicuuc.so.76", "0/libicuuc.so.72"}},
+        InstalledCase{"not_versioned_sonames",
+                      {{"libicuuc.so.76a", "libicuuc.so.", "libicuuc.so.-1",
+                        "xlibicuuc.so.76", "libicuuc.so.0"}},
+                      {}}));
+
+TEST(IcuLoader, LoaderSearchesWhereTheSystemIcuIs) {
+  EXPECT_NE(system_icu(), "")
+      << "no " << cgnat::icu_library_name() << " in the loader's directories";
+}
 
 TEST(IcuLoader, LibraryNameIsTheVersionOfTheHeaders) {
   EXPECT_EQ(cgnat::icu_library_name(),
