@@ -8,6 +8,7 @@
 // processed.
 #include "tarnlibrary/zabbix_library/framing.hpp"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cstdio>
 #include <cstdlib>
@@ -42,9 +43,9 @@ bool deliver(const std::string &request, const std::string &key, int port) {
     std::string_view header(answer.data(),
                             std::min(answer.size(), tarn::ZABBIX_HEADER_SIZE));
     uint32_t length = tarn::zabbix_answer_length(header);
-    tarn::zabbix_judge_answer(
+    // A redirect is a value not processed here.
+    return !tarn::zabbix_judge_answer(
         std::string_view(answer).substr(tarn::ZABBIX_HEADER_SIZE, length), key);
-    return true;
   } catch (const std::runtime_error &) {
     return false;
   }

@@ -13,6 +13,47 @@ namespace device_sim {
 namespace {
 
 constexpr std::string_view BRACKETED_PASTE_ON = "\033[?2004h";
+constexpr std::string_view BRACKETED_PASTE_OFF = "\033[?2004l\r";
+constexpr std::string_view ERASE_LINE = "\r\033[K";
+
+// Columns the text takes on a screen: escape sequences, control bytes and
+// UTF-8 continuation bytes take none, and a CR goes back to column 0.
+size_t visible_width(std::string_view text) {
+  size_t width = 0;
+  for (size_t at = 0; at < text.size(); ++at) {
+    unsigned char byte = static_cast<unsigned char>(text[at]);
+    if (byte == '\033') { // skip CSI and OSC sequences
+      if (at + 1 < text.size() && text[at + 1] == ']')
+        at = text.find('\007', at);
+      else
+        while (++at < text.size() &&
+               !(text[at] >= 0x40 && text[at] <= 0x7e && text[at] != '['))
+          ;
+      if (at == std::string::npos)
+        break;
+    } else if (byte == '\r')
+      width = 0;
+    else if (byte >= 0x20 && (byte & 0xC0) != 0x80)
+      ++width;
+  }
+  return width;
+}
+
+// What fish 3.6 writes around each prompt on a vt100 terminal: its
+// end-of-line mark, dim, padded out to the last column (tputs' NUL padding,
+// and terminfo's "$<2>" written as it stands), CR, the mark again, CR and
+// erase; after the prompt an erase, then CR and a move right to the end of
+// the prompt.
+std::string fish_before_prompt(long columns) {
+  const std::string sgr0 = std::string("\033[m\017") + std::string(8, '\0');
+  return sgr0 + "\u23ce\033[m\017$<2>" +
+         std::string(static_cast<size_t>(columns > 1 ? columns - 1 : 0), ' ') +
+         "\r\u23ce \r\033[K$<3>";
+}
+std::string fish_after_prompt(size_t prompt_width) {
+  return "\033[K" + std::string(12, '\0') + "\r\033[" +
+         std::to_string(prompt_width) + "C";
+}
 
 // The prompt as this device shows it after `commands` commands.
 std::string prompt_now(const DeviceConfig &config, long commands) {
@@ -24,9 +65,16 @@ std::string prompt_now(const DeviceConfig &config, long commands) {
   }
   if (config.has("prompt-escapes"))
     prompt += "\033[0m\033[?25h";
-  if (config.has("line-editor"))
-    prompt = std::string(BRACKETED_PASTE_ON) + prompt;
-  return prompt;
+  std::string before;
+  if (config.has("fish-padding")) {
+    before = fish_before_prompt(config.columns);
+    prompt += fish_after_prompt(visible_width(prompt));
+  }
+  if (config.has("erase-prompt"))
+    before += ERASE_LINE;
+  if (config.has("line-editor") || config.has("paste-codes"))
+    before += BRACKETED_PASTE_ON;
+  return before + prompt;
 }
 
 void show_prompt(const DeviceConfig &config, long commands) {
@@ -39,7 +87,7 @@ void show_prompt(const DeviceConfig &config, long commands) {
   } else
     write_all(prompt);
   if (config.has("redraw-prompt")) // as after a terminal resize
-    write_all("\r\033[K" + prompt);
+    write_all(std::string(ERASE_LINE) + prompt);
   if (config.has("double-prompt"))
     write_all("\r\n" + prompt);
 }
@@ -70,7 +118,7 @@ void late_messages(const DeviceConfig &config, long commands, bool first) {
 // all). CR LF counts as one line end. `column` is where the echo starts.
 std::string read_line(const DeviceConfig &config, size_t column) {
   static bool after_cr = false;
-  const bool echo = !config.has("no-echo");
+  const bool echo = !config.has("no-echo") && !config.has("tty-echo");
   const bool editor = config.has("line-editor");
   std::string line;
   for (;;) {
@@ -108,26 +156,6 @@ std::string read_line(const DeviceConfig &config, size_t column) {
   }
 }
 
-size_t visible_width(const DeviceConfig &config, long commands) {
-  std::string prompt = prompt_now(config, commands);
-  size_t width = 0;
-  for (size_t at = 0; at < prompt.size(); ++at) {
-    if (prompt[at] == '\033') { // skip CSI and OSC sequences
-      if (at + 1 < prompt.size() && prompt[at + 1] == ']')
-        at = prompt.find('\007', at);
-      else
-        while (++at < prompt.size() &&
-               !(prompt[at] >= 0x40 && prompt[at] <= 0x7e && prompt[at] != '['))
-          ;
-      if (at == std::string::npos)
-        break;
-      continue;
-    }
-    ++width;
-  }
-  return width;
-}
-
 void apply_shape(const DeviceConfig &config) {
   OutputShape shape;
   if (config.has("cr-cr-lf"))
@@ -140,11 +168,23 @@ void apply_shape(const DeviceConfig &config) {
   set_output_shape(shape);
 }
 
+// Reads the next line, then writes what the shell writes once it has one.
+std::string next_line(const DeviceConfig &config, long commands) {
+  std::string line =
+      read_line(config, visible_width(prompt_now(config, commands)));
+  if (config.has("paste-codes") && !config.has("line-editor"))
+    write_all(BRACKETED_PASTE_OFF);
+  return line;
+}
+
 int run(DeviceConfig &config) {
-  enter_raw_mode();
+  open_terminal(config.has("tty-echo"));
+  if (config.columns == 0)
+    config.columns = terminal_columns();
   apply_shape(config);
   if (config.has("slow"))
     pause_ms(config.slow_ms);
+  pause_ms(config.banner_delay_ms); // a slow login profile
   print_banner(config);
   if (config.has("enter-first")) // no prompt until an Enter comes
     read_line(config, 0);
@@ -157,7 +197,7 @@ int run(DeviceConfig &config) {
       show_prompt(config, commands);
       late_messages(config, commands, first);
     }
-    std::string line = read_line(config, visible_width(config, commands));
+    std::string line = next_line(config, commands);
     first = false;
     if (config.has("no-prompt"))
       continue;

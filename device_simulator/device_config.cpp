@@ -29,7 +29,9 @@ const std::vector<std::string> &fault_names() {
       "no-echo", "byte-wise", "cut-output", "line-editor", "redraw-prompt",
       "prompt-escapes", "double-prompt", "late-prompt", "cr-cr-lf", "lf-cr",
       "last-login", "late-motd", "wall", "syslog-redraw", "enter-first",
-      "changing-prompt", "dollar-box"};
+      "changing-prompt", "dollar-box",
+      // login shells without a line editor, and shells that decorate prompts
+      "tty-echo", "paste-codes", "erase-prompt", "fish-padding"};
   return names;
 }
 
@@ -58,6 +60,10 @@ void apply_setting(DeviceConfig &config, const std::string &line) {
     config.echo_pause_ms = to_number(key, value);
   else if (key == "echo_width")
     config.echo_width = to_number(key, value);
+  else if (key == "banner_delay_ms")
+    config.banner_delay_ms = to_number(key, value);
+  else if (key == "columns")
+    config.columns = to_number(key, value);
   else if (key == "huge_mib")
     config.huge_mib = to_number(key, value);
   else if (key == "fault") {

@@ -20,6 +20,8 @@ struct DeviceConfig {
   long byte_pause_ms = 0;       // "byte-wise": pause after each byte
   long echo_pause_ms = 2;       // "line-editor": pause before each echo
   long echo_width = 12;         // "line-editor": echo wraps at this column
+  long banner_delay_ms = 0;     // pause before the banner, as a slow profile
+  long columns = 0;             // "fish-padding": 0 for the terminal's width
   bool has(const std::string &fault) const { return faults.count(fault); }
 };
 

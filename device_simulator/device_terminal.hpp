@@ -1,4 +1,4 @@
-// The device's side of the terminal: raw input, byte-exact output.
+// The device's side of the terminal: raw or cooked input, byte-exact output.
 #pragma once
 
 #include <string>
@@ -6,12 +6,20 @@
 
 namespace device_sim {
 
-// Puts standard input in raw mode when it is a terminal (echo is the
-// device's own job, and output bytes pass unchanged), restoring it on exit.
-void enter_raw_mode();
+// Who echoes typed bytes. The device: standard input goes to raw mode when
+// it is a terminal (echo is the device's own job, and output bytes pass
+// unchanged). The terminal: a terminal stays cooked and echoes each byte
+// as it arrives, before the device reads it, handing over whole lines, as
+// under a login shell without a line editor; on pipes a thread of the
+// device does the terminal's part. Either mode is restored on exit.
+void open_terminal(bool terminal_echoes);
 
 // Next input byte; ends the program (status 0) at end of input.
 unsigned char read_byte();
+
+// Columns of the terminal on standard input; 511, as wide as an SSH
+// client's terminal for tests, when there is none.
+long terminal_columns();
 
 // How output bytes leave the device: line ends rewritten, and the bytes
 // written one at a time or in pieces cut where readers go wrong.

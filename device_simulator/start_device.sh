@@ -23,8 +23,17 @@
 # pending keyboard-interactive answer up to about twice its time.)
 # Settings go to the device (summary=FILE, errors=FILE, summary_lines=N,
 # prompt=TEXT, page_length=N, fault=a,b, slow_ms=N, drop_after=N,
-# huge_mib=N, byte_pause_ms=N, echo_pause_ms=N, echo_width=N; the faults are
-# listed in device_config.cpp).
+# huge_mib=N, byte_pause_ms=N, echo_pause_ms=N, echo_width=N,
+# banner_delay_ms=N, columns=N; the faults are listed in device_config.cpp).
+# Login shells and decorated prompts: fault=tty-echo leaves the terminal
+# cooked, so it echoes typed bytes at once, before the device reads whole
+# lines (with banner_delay_ms=N, a slow login profile: an early Enter is
+# echoed before the banner and answered by a second prompt on the prompt's
+# line); paste-codes writes ESC[?2004h before each prompt and ESC[?2004l CR
+# after each line read; erase-prompt draws each prompt after CR ESC[K;
+# fish-padding writes fish 3.6's end-of-line mark, padding and blanks out to
+# the last of `columns` (the terminal's width by default) before each prompt
+# and its cursor move after it. A prompt not ending in "$": prompt=r1# .
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)

@@ -23,6 +23,8 @@ PACKAGES=(
   clang libclang-rt-14-dev clang-format openssl libbenchmark-dev
   # the simulated device and the tests around it
   openssh-server openssh-client sshpass valgrind python3 procps time
+  # real shells as the device's login shell, behind sshd and dropbear
+  dropbear-bin zsh mksh fish tcsh busybox
   # a real Zabbix server for delivery tests (php8.2-cgi first, so apt does not
   # pull in Apache for PHP)
   php8.2-cgi php8.2-pgsql postgresql zabbix-server-pgsql zabbix-agent

@@ -22,13 +22,29 @@ void deliver_item(const Delivery &deliver, const std::string &chave,
   }
 }
 
-void sendZabbix(const std::string &chave, const std::string &item) {
+void sendZabbix(const std::string &chave, const std::string &item,
+                tarn::ZabbixRoute &route) {
   deliver_item(
-      [](const std::string &server, const std::string &host,
-         const std::string &key, const std::string &value) {
-        tarn::send_zabbix(server, host, key, value, settings().zabbix_tls);
+      [&route](const std::string &server, const std::string &host,
+               const std::string &key, const std::string &value) {
+        tarn::send_zabbix(server, host, key, value, settings().zabbix_tls,
+                          route);
       },
       chave, item);
+}
+
+void sendZabbix(const std::string &chave, const std::string &item) {
+  tarn::ZabbixRoute route; // a redirect is followed for this value alone
+  sendZabbix(chave, item, route);
+}
+
+ItemSender zabbix_item_sender() {
+  // Where a proxy group redirected the run, the run's later values go
+  // directly: one redirect per run, not one per value.
+  return [route = tarn::ZabbixRoute()](const std::string &chave,
+                                       const std::string &item) mutable {
+    sendZabbix(chave, item, route);
+  };
 }
 
 } // namespace cgnat

@@ -45,35 +45,6 @@ size_t first_number(std::string_view parameters, size_t fallback) {
   return any ? number : fallback;
 }
 
-// Another prompt (or the start of the line) right before `at` in text.
-bool run_boundary(std::string_view text, size_t at, std::string_view end_data) {
-  return at == 0 || blank(text[at - 1]) ||
-         ends_with(text.substr(0, at), end_data);
-}
-
-// Feeds one byte to the stream's line and prompt bookkeeping.
-void take_byte(ShellStream &stream, char byte) {
-  if (byte != '\n') {
-    if (byte == '\r')
-      stream.ignore_columns = 0; // the device rewrites the line
-    stream.line.put(byte);
-    stream.ignore_columns =
-        std::min(stream.ignore_columns, stream.line.text.size());
-    return;
-  }
-  std::string_view own = trim_left(stream.line.trimmed().substr(
-      std::min(stream.ignore_columns, stream.line.trimmed().size())));
-  if (!own.empty() || stream.line.too_long) { // blank lines keep a run going
-    PromptRun run = current_run(stream);
-    stream.previous_prompt = run.prompt;
-    stream.previous_count = run.count;
-    stream.previous_start = run.start;
-  }
-  stream.line.new_line();
-  stream.line_start = stream.processed + 1;
-  stream.ignore_columns = 0;
-}
-
 // Takes the run of ordinary text ahead at once: bytes that only extend the
 // line and cannot make it end in the prompt mark. Keeps big outputs cheap.
 void take_plain_text(ShellStream &stream) {
@@ -99,6 +70,107 @@ void take_plain_text(ShellStream &stream) {
   line.text.append(stream.bytes, stream.processed, at - stream.processed);
   line.column = line.text.size();
   stream.processed = at;
+}
+
+// Only prompt marks: "$$$$" is a border, not "$$" twice.
+bool marks_only(std::string_view text, std::string_view end_data) {
+  return text.find_first_not_of(end_data) == std::string_view::npos;
+}
+
+// The current line's text shown since this read began, without blanks
+// around it.
+std::string_view own_text(const ShellStream &stream) {
+  std::string_view text = stream.line.trimmed();
+  return trim_left(text.substr(std::min(stream.ignore_columns, text.size())));
+}
+
+// A drawing of the prompt mark just happened: does it go on the run?
+bool repeats_run(const RunState &state, std::string_view own,
+                 std::string_view end_data) {
+  if (state.run.count == 0 || !state.clean)
+    return false;
+  const std::string &prompt = state.run.prompt;
+  if (!state.on_line)
+    return own == prompt;
+  // Drawn over itself is no new prompt: a device redraws its prompt so
+  // by itself, and an Enter's answer comes after its echo's line end.
+  if (!ends_with(own, prompt) || own == prompt)
+    return false;
+  std::string_view before = own.substr(0, own.size() - prompt.size());
+  bool apart = !before.empty() && blank(before.back());
+  return trim_right(before) == state.line &&
+         (apart || !marks_only(prompt, end_data));
+}
+
+// The run a show of `own` makes of `state`.
+void add_show(ShellStream &stream, RunState &state, std::string_view own) {
+  if (repeats_run(state, own, stream.end_data)) {
+    ++state.run.count;
+    state.run.across_lines |= !state.on_line;
+  } else {
+    state.run = {std::string(own), 1, stream.line_start, false};
+    state.first_show = stream.shows;
+  }
+  state.line = own;
+  state.on_line = true;
+  state.clean = true;
+}
+
+void note_drawing(ShellStream &stream) {
+  const ScreenLine &line = stream.line;
+  if (line.too_long || line.column != line.trimmed().size())
+    return;
+  std::string_view own = own_text(stream);
+  if (!ends_with(own, stream.end_data))
+    return;
+  ++stream.drawings;
+  if (stream.run.on_line && !repeats_run(stream.run, own, stream.end_data)) {
+    // The line's show is being drawn still: it revises the last one.
+    stream.run = stream.before_show;
+    add_show(stream, stream.run, own);
+    return;
+  }
+  stream.before_show = stream.run;
+  ++stream.shows;
+  stream.show_new_line = stream.lines != stream.show_line;
+  stream.show_line = stream.lines;
+  add_show(stream, stream.run, own);
+}
+
+// Feeds one byte to the stream's line and prompt bookkeeping.
+void take_byte(ShellStream &stream, char byte) {
+  if (byte == '\n') {
+    std::string_view own = own_text(stream);
+    // Only blank lines and the prompt again keep a run going.
+    RunState &run = stream.run;
+    if (stream.line.too_long ||
+        (!own.empty() && own != run.run.prompt && own != run.line))
+      run.clean = false;
+    run.on_line = false;
+    stream.line.new_line();
+    stream.line_start = stream.processed + 1;
+    stream.ignore_columns = 0;
+    ++stream.lines;
+    return;
+  }
+  bool mark = !stream.end_data.empty() && byte == stream.end_data.back() &&
+              stream.line.escape == ScreenLine::Escape::None;
+  if (byte == '\r')
+    stream.ignore_columns = 0; // the device rewrites the line
+  stream.line.put(byte);
+  stream.ignore_columns =
+      std::min(stream.ignore_columns, stream.line.text.size());
+  if (mark)
+    note_drawing(stream);
+}
+
+// Takes the next byte, or a run of plain text at once.
+void take_next(ShellStream &stream) {
+  take_plain_text(stream);
+  if (stream.processed < stream.bytes.size()) {
+    take_byte(stream, stream.bytes[stream.processed]);
+    ++stream.processed;
+  }
 }
 
 } // namespace
@@ -206,104 +278,119 @@ void ShellStream::begin_read() {
   processed = 0;
   line_start = 0;
   ignore_columns = line.text.size();
-  previous_prompt.clear();
-  previous_count = 0;
-  previous_start = 0;
   after_pager_return = false;
+  run = {};
+  before_show = {};
 }
 
 PromptRun current_run(const ShellStream &stream) {
-  if (stream.line.too_long)
+  const RunState &run = stream.run;
+  if (run.run.count == 0 || !run.on_line || stream.line.too_long ||
+      own_text(stream) != run.line)
     return {};
-  std::string_view text = stream.line.trimmed();
-  std::string_view own =
-      trim_left(text.substr(std::min(stream.ignore_columns, text.size())));
-  const std::string &end_data = stream.end_data;
-  if (!ends_with(own, end_data))
-    return {};
-  // The same prompt twice or more on this line: the longest one that
-  // repeats is the prompt.
-  for (size_t at = own.find(end_data);
-       at != std::string_view::npos && at + end_data.size() < own.size();
-       at = own.find(end_data, at + 1)) {
-    std::string_view before = trim_right(own.substr(0, at + end_data.size()));
-    std::string_view last = trim_left(own.substr(at + end_data.size()));
-    // "$$$$" is a border, not "$$" twice: marks alone repeat only apart.
-    bool apart = blank(own[at + end_data.size()]);
-    if (!apart && last.find_first_not_of(end_data) == std::string_view::npos)
-      continue;
-    if (!ends_with(before, last) ||
-        !run_boundary(before, before.size() - last.size(), end_data))
-      continue;
-    PromptRun run{std::string(last), 1, stream.line_start, false};
-    std::string_view rest = before;
-    while (ends_with(rest, last) &&
-           run_boundary(rest, rest.size() - last.size(), end_data)) {
-      ++run.count;
-      rest = trim_right(rest.substr(0, rest.size() - last.size()));
-    }
-    if (rest.empty() && stream.previous_count > 0 &&
-        stream.previous_prompt == last) {
-      run.count += stream.previous_count;
-      run.start = stream.previous_start;
-      run.across_lines = true;
-    }
-    return run;
-  }
-  if (stream.previous_count > 0 && stream.previous_prompt == own)
-    return {std::string(own), stream.previous_count + 1, stream.previous_start,
-            true};
-  return {std::string(own), 1, stream.line_start, false};
+  return run.run;
 }
+
+void take_all(ShellStream &stream, std::string_view more) {
+  stream.bytes.append(more);
+  while (stream.processed < stream.bytes.size())
+    take_next(stream);
+}
+
+namespace {
+
+ShellStep found(PromptFinder &finder) {
+  finder.prompt = finder.stream.run.run.prompt;
+  finder.echoes = finder.confirm_answered ? finder.answer_on_new_line
+                                          : finder.stream.run.run.across_lines;
+  return ShellStep::Done;
+}
+
+ShellStep send_enter(PromptFinder &finder, bool confirm) {
+  ShellStream &stream = finder.stream;
+  if (finder.enters++ == 0) {
+    finder.woke_first = !confirm;
+    finder.shows_at_first = stream.shows;
+  }
+  if (confirm) {
+    ++finder.confirms;
+    finder.drawings_at_confirm = stream.drawings;
+    finder.confirm_answered = false;
+  }
+  return ShellStep::SendEnter;
+}
+
+// Every Enter typed is answered, even if the first prompt came by itself.
+bool all_answered(const PromptFinder &finder) {
+  size_t shows = finder.stream.shows - finder.shows_at_first;
+  return shows >= finder.enters + (finder.woke_first ? 1 : 0);
+}
+
+// The prompt came back at least once in answer to an Enter typed at it.
+bool confirmed(const PromptFinder &finder) {
+  return finder.confirms > 0 && finder.confirm_answered &&
+         current_run(finder.stream).count >= 2;
+}
+
+} // namespace
 
 ShellStep feed(PromptFinder &finder, std::string_view more) {
-  finder.stream.bytes.append(more);
-  return advance(finder);
+  ShellStream &stream = finder.stream;
+  stream.bytes.append(more);
+  while (stream.processed < stream.bytes.size()) {
+    size_t shows = stream.shows, drawings = stream.drawings;
+    take_next(stream);
+    if (stream.shows != shows && finder.confirms > 0 &&
+        !finder.confirm_answered) {
+      finder.confirm_answered = true;
+      finder.answer_on_new_line = stream.show_new_line;
+    }
+    if (stream.drawings != drawings && confirmed(finder) &&
+        all_answered(finder))
+      return found(finder);
+  }
+  return ShellStep::Read;
 }
 
-ShellStep advance(PromptFinder &finder) {
-  ShellStream &stream = finder.stream;
-  while (stream.processed < stream.bytes.size()) {
-    take_plain_text(stream);
-    if (stream.processed == stream.bytes.size())
-      break;
-    char byte = stream.bytes[stream.processed];
-    take_byte(stream, byte);
-    ++stream.processed;
-    PromptRun run = current_run(stream);
-    if (run.count == 0)
-      continue;
-    if (finder.confirm_enters == 0) {
-      ++finder.confirm_enters;
-      return ShellStep::SendEnter;
-    }
-    // Every Enter sent must have had its answer, or late ones would be taken
-    // for the first command's output; the first Enter sent before any
-    // prompt may have been taken to show it.
-    size_t answers = finder.confirm_enters + finder.wake_enters -
-                     (finder.wake_enters > 0 ? 1 : 0);
-    if (run.count >= 2 && run.count - 1 >= answers) {
-      finder.prompt = run.prompt;
-      finder.echoes = run.across_lines;
-      return ShellStep::Done;
-    }
-  }
+ShellStep on_pause(PromptFinder &finder) {
+  // A prompt shows and nothing typed at it is unanswered: type at it, until
+  // it has come back once. Wake Enters still unanswered wait for a quiet.
+  if (current_run(finder.stream).count > 0 && !confirmed(finder) &&
+      (finder.confirms == 0 || finder.confirm_answered))
+    return send_enter(finder, true);
   return ShellStep::Read;
 }
 
 ShellStep on_quiet(PromptFinder &finder) {
-  PromptRun run = current_run(finder.stream);
-  if (run.count >= 2) { // answers still due were dropped by the device
-    finder.prompt = run.prompt;
-    finder.echoes = run.across_lines;
-    return ShellStep::Done;
+  ShellStream &stream = finder.stream;
+  PromptRun run = current_run(stream);
+  // Answers still missing are Enters the device took to show its first
+  // prompt, or dropped: nothing more is coming.
+  if (run.count > 0 && finder.confirms > 0 &&
+      (run.count >= 2 || stream.drawings > finder.drawings_at_confirm))
+    return found(finder);
+  if (run.count > 0) {
+    if (finder.quiet_confirms >= QUIET_ENTERS)
+      return ShellStep::Read;
+    ++finder.quiet_confirms;
+    return send_enter(finder, true);
   }
-  size_t &sent = run.count == 1 ? finder.confirm_enters : finder.wake_enters;
-  if (sent < QUIET_ENTERS) {
-    ++sent;
-    return ShellStep::SendEnter;
+  // The same last line back after an Enter, twice: a prompt, but not one
+  // that ends in the mark.
+  std::string_view shown = stream.line.trimmed();
+  bool same = !shown.empty() && shown == finder.quiet_line &&
+              stream.bytes.size() > finder.quiet_bytes;
+  finder.repeats = same ? finder.repeats + 1 : 0;
+  if (finder.repeats >= 2) {
+    finder.wrong_prompt = stream.line.text;
+    return ShellStep::WrongPrompt;
   }
-  return ShellStep::Read;
+  if (finder.wake_enters >= QUIET_ENTERS)
+    return ShellStep::Read;
+  finder.quiet_line = shown;
+  finder.quiet_bytes = stream.bytes.size();
+  ++finder.wake_enters;
+  return send_enter(finder, false);
 }
 
 void begin_command(CommandRead &read, std::string_view command) {
@@ -312,9 +399,24 @@ void begin_command(CommandRead &read, std::string_view command) {
   read.echo_seen = !read.expect_echo || read.typed.empty();
   read.echo_text.clear();
   read.output_start = 0;
+  read.end_enter_at = CommandRead::NOT_SENT;
+  read.late_prompts = 0;
   read.end = {};
   read.pager_stop.clear();
 }
+
+namespace {
+
+// The command's own output starts here. After its echo, prompts seen so
+// far were answers to what was typed earlier.
+void start_output(CommandRead &read, size_t at, bool after_echo) {
+  read.echo_seen = true;
+  read.output_start = at;
+  if (after_echo)
+    read.stream.run = read.stream.before_show = {};
+}
+
+} // namespace
 
 ShellStep feed(CommandRead &read, std::string_view more) {
   ShellStream &stream = read.stream;
@@ -324,8 +426,8 @@ ShellStep feed(CommandRead &read, std::string_view more) {
     if (stream.processed == stream.bytes.size())
       break;
     char byte = stream.bytes[stream.processed];
-    // A pager erases its stop once it takes a key (the extra Enter): a
-    // stop sent back to the line start, not ended by a line feed.
+    // A pager erases its stop once it takes a key: a stop sent back to the
+    // line start, not ended by a line feed.
     if (stream.after_pager_return) {
       stream.after_pager_return = false;
       if (byte != '\n')
@@ -339,40 +441,54 @@ ShellStep feed(CommandRead &read, std::string_view more) {
     bool awaiting_echo = !read.echo_seen;
     if (awaiting_echo && byte == '\n')
       read.echo_text += stream.line.trimmed();
+    size_t drawings = stream.drawings;
     take_byte(stream, byte);
     ++stream.processed;
     if (awaiting_echo) {
+      read.late_prompts += stream.drawings - drawings;
       if (byte != '\n')
         continue;
       // The echo may wrap over several lines or follow a late message.
-      if (ends_with(read.echo_text, read.typed)) {
-        read.echo_seen = true;
-        read.output_start = stream.processed;
-        stream.previous_prompt.clear();
-        stream.previous_count = 0;
-      } else if (read.echo_text.size() > read.typed.size() + PROMPT_LINE_LIMIT)
-        read.echo_seen = true; // not echoed after all: output from the start
+      if (ends_with(read.echo_text, read.typed))
+        start_output(read, stream.processed, true);
+      else if (read.echo_text.size() > read.typed.size() + PROMPT_LINE_LIMIT)
+        start_output(read, 0, false); // not echoed after all
       continue;
     }
-    PromptRun run = current_run(stream);
-    if (run.count >= 2) {
-      read.end = run;
+    if (stream.drawings != drawings && stream.run.run.count >= 2 &&
+        read.end_enter_at != CommandRead::NOT_SENT &&
+        stream.shows > read.end_enter_at) {
+      read.end = stream.run.run;
       return ShellStep::Done;
     }
   }
   return ShellStep::Read;
 }
 
-ShellStep on_quiet(CommandRead &read, bool long_quiet) {
-  if (is_pager_stop(read.stream.line.trimmed())) {
-    read.pager_stop = read.stream.line.trimmed();
+ShellStep on_pause(CommandRead &read, bool quiet) {
+  ShellStream &stream = read.stream;
+  if (is_pager_stop(stream.line.trimmed())) {
+    read.pager_stop = stream.line.trimmed();
     return ShellStep::PagerStop;
   }
-  PromptRun run = current_run(read.stream);
-  if (long_quiet && !read.echo_seen && run.count >= 2) { // not echoed
-    read.end = run;
-    read.output_start = 0;
+  if (!read.echo_seen) {
+    // A prompt and a quiet device, but no echo: it did not echo this one.
+    if (!quiet || current_run(stream).count == 0)
+      return ShellStep::Read;
+    start_output(read, 0, false);
+  }
+  PromptRun shown = current_run(stream);
+  // Drawn again over itself after the Enter, and nothing more: the device
+  // neither echoes nor moves to a new line.
+  if (quiet && shown.count > 0 && read.end_enter_at != CommandRead::NOT_SENT &&
+      stream.drawings > read.drawings_at_end_enter) {
+    read.end = shown;
     return ShellStep::Done;
+  }
+  if (read.end_enter_at == CommandRead::NOT_SENT && shown.count > 0) {
+    read.end_enter_at = stream.shows;
+    read.drawings_at_end_enter = stream.drawings;
+    return ShellStep::SendEnter;
   }
   return ShellStep::Read;
 }
@@ -387,6 +503,24 @@ std::string take_command_output(CommandRead &read) {
   stream.bytes = std::move(rest); // bytes past the end belong to what follows
   stream.processed = 0;
   return output;
+}
+
+std::string escaped_line(std::string_view line) {
+  constexpr size_t LIMIT = 80;
+  static const char HEX[] = "0123456789abcdef";
+  std::string shown;
+  for (size_t at = 0; at < line.size() && at < LIMIT; ++at) {
+    unsigned char c = static_cast<unsigned char>(line[at]);
+    if (c == '"' || c == '\\')
+      shown += {'\\', static_cast<char>(c)};
+    else if (c < 0x20 || c == 0x7F)
+      shown += {'\\', 'x', HEX[c >> 4], HEX[c & 15]};
+    else
+      shown += static_cast<char>(c);
+  }
+  if (line.size() > LIMIT)
+    shown += "…";
+  return shown;
 }
 
 } // namespace tarn

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tarn {
 
@@ -36,8 +37,10 @@ struct ScreenLine {
 // A text as the eye sees it on one line.
 std::string visible_line(std::string_view raw);
 
-// Prompts shown one after another with only blanks or line ends between:
-// "P\r\nP" when the device echoes Enter, "P P" on one line when it does not.
+// Prompts shown one after another with nothing shown between but line
+// ends, blanks and erasures: "P\r\nP" when the Enter is echoed, "P P" on one
+// line when it is not, and a prompt drawn over itself ("P\r\033[KP", or a
+// CR and P again) counts as one more too.
 struct PromptRun {
   std::string prompt; // the visible prompt of the run
   size_t count = 0;   // prompts in the run
@@ -45,48 +48,87 @@ struct PromptRun {
   bool across_lines = false;
 };
 
-// The byte stream of one shell, line by line.
+// A run as it is being read.
+struct RunState {
+  PromptRun run;
+  size_t first_show = 0; // ShellStream::shows at its first prompt
+  std::string line;      // the line's own text at its last drawing
+  bool on_line = false;  // that drawing is on the current line
+  bool clean = false;    // nothing but prompts shown since
+};
+
+// The byte stream of one shell, line by line. A drawing is the write of the
+// prompt mark that leaves it last on the line, the cursor right after it;
+// cursor moves alone draw nothing. A show is what a line's drawings end up
+// as: a later drawing on the same line that does not repeat the prompt
+// revises the show instead of adding one (a shell that writes padding with
+// the mark in it before its prompt).
 struct ShellStream {
   std::string end_data;
   std::string bytes; // since the current read began
   size_t processed = 0;
   ScreenLine line;
-  size_t line_start = 0;       // offset of the current line (0 when earlier)
-  size_t ignore_columns = 0;   // of the current line, shown before this read
-  std::string previous_prompt; // last non-blank complete line, if a prompt
-  size_t previous_count = 0, previous_start = 0;
+  size_t line_start = 0;     // offset of the current line (0 when earlier)
+  size_t ignore_columns = 0; // of the current line, shown before this read
   bool after_pager_return = false; // a pager stop was just sent back to CR
+  size_t drawings = 0, shows = 0;  // seen, ever
+  size_t lines = 0;                // line feeds seen, ever
+  size_t show_line = 0;            // `lines` at the last show
+  bool show_new_line = false;      // the last show was below the one before
+  RunState run;                    // the last show's run
+  RunState before_show;            // the run before the last show
 
   // Forgets the bytes and prompts seen so far; the current line goes on.
   void begin_read();
 };
 
-// The prompt run that the current line ends, if any (count 0 otherwise).
+// The prompt run that the current line shows, if any (count 0 otherwise).
 PromptRun current_run(const ShellStream &stream);
 
-// After login: finds the prompt by sending an Enter and waiting for the
-// prompt to come back right after itself.
+// Takes all of `more` (tests and tools; the readers below stop early).
+void take_all(ShellStream &stream, std::string_view more);
+
+// What the session loop does next. SendEnter: type one Enter, then go on.
+// PagerStop: the device waits at a pager stop (CommandRead::pager_stop).
+// WrongPrompt: the device's last line keeps coming back after Enters and
+// does not end in the prompt mark (PromptFinder::wrong_prompt).
+enum class ShellStep { Read, SendEnter, Done, PagerStop, WrongPrompt };
+
+// After login: finds the prompt. The collector types nothing while an
+// Enter's answer is owed, except Enters sent before any prompt showed (the
+// device may wait for one); those may be answered once or not at all, so
+// when fewer answers than Enters came, a quiet period settles it.
 struct PromptFinder {
   ShellStream stream;
-  size_t confirm_enters = 0; // sent while a prompt showed: each is answered
-  size_t wake_enters = 0;    // sent while none showed: the device may wait
-  std::string prompt;        // set once found
-  bool echoes = false;       // the device echoed the Enter's line end
+  size_t enters = 0;              // typed so far
+  bool woke_first = false;        // the first one went before any prompt showed
+  size_t shows_at_first = 0;      // stream.shows when the first one went
+  size_t confirms = 0;            // typed while a prompt showed
+  size_t drawings_at_confirm = 0; // stream.drawings then
+  bool confirm_answered = false;
+  bool answer_on_new_line = false; // of the last confirm
+  size_t quiet_confirms = 0;       // confirms typed again on quiet
+  size_t wake_enters = 0;          // typed on quiet while no prompt showed
+  std::string quiet_line;          // last line when the last wake Enter went
+  size_t quiet_bytes = 0;          // bytes received by then
+  size_t repeats = 0;              // Enters answered with that same line again
+  std::string prompt;              // set once found
+  bool echoes = false;             // the device echoed the Enter's line end
+  std::string wrong_prompt;        // the line, for WrongPrompt
 };
 
-// PagerStop: the device waits at a pager stop (CommandRead::pager_stop).
-enum class ShellStep { Read, SendEnter, Done, PagerStop };
-
-// Takes the bytes of one read and goes on over them; ends early at an
-// action. The caller sends an Enter for SendEnter, then calls advance.
+// Takes the bytes of one read and goes on over them; ends early at Done.
 ShellStep feed(PromptFinder &finder, std::string_view more);
-ShellStep advance(PromptFinder &finder);
+// No more bytes right now: what to do about it.
+ShellStep on_pause(PromptFinder &finder);
 // The device has been quiet a while: what to do about it.
 ShellStep on_quiet(PromptFinder &finder);
 
-// One command, sent with an extra Enter: its echo, its output, its prompt,
-// and the prompt that answers the extra Enter, which marks the end
-// whatever the prompt has become.
+// One command. It is typed alone; once its prompt shows, one more Enter is
+// typed, and the prompt drawn again in answer marks the end whatever the
+// prompt has become. The device's echo of the command, where it echoes,
+// comes after the answers to everything typed before, so what shows before
+// it is skipped.
 struct CommandRead {
   ShellStream stream;
   std::string typed; // the command as it shows
@@ -94,18 +136,26 @@ struct CommandRead {
   bool echo_seen = false;
   std::string echo_text; // visible lines so far, while the echo is awaited
   size_t output_start = 0;
-  PromptRun end;          // once done
-  std::string pager_stop; // set when the device stopped at a pager
+  static constexpr size_t NOT_SENT = static_cast<size_t>(-1);
+  size_t end_enter_at = NOT_SENT; // stream.shows when it was typed
+  size_t drawings_at_end_enter = 0;
+  size_t late_prompts = 0; // drawn before the echo: earlier answers
+  PromptRun end;           // once done
+  std::string pager_stop;  // set when the device stopped at a pager
 };
 
 // Prepares a read of command on stream (the session's, taken over).
 void begin_command(CommandRead &read, std::string_view command);
 ShellStep feed(CommandRead &read, std::string_view more);
-// Nothing more has come for now (long_quiet: for a while).
-ShellStep on_quiet(CommandRead &read, bool long_quiet);
+// No more bytes right now (quiet: none for a while either).
+ShellStep on_pause(CommandRead &read, bool quiet);
 
 // What came between the echo and the final prompts (valid after Done),
 // taking over the received bytes instead of copying them.
 std::string take_command_output(CommandRead &read);
+
+// A visible line as messages show it: quotes, backslashes and controls
+// escaped, cut short when very long.
+std::string escaped_line(std::string_view line);
 
 } // namespace tarn

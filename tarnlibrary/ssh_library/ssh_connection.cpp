@@ -37,106 +37,52 @@ namespace {
 
 constexpr size_t READ_CHUNK = 1 << 16;
 
-// What a wait was for, for the messages.
-struct Reading {
-  std::string what; // "o prompt" or "o comando \"...\""
-  size_t received = 0;
-  Clock::time_point silence_until =
-      Clock::now() + std::chrono::milliseconds(SILENCE_LIMIT_MS);
-};
-
-void write_line(ShellSession &state, const std::string &text,
-                const std::string &what) {
-  std::string line = text + "\n";
-  ssh_channel channel = state.channel.get();
-  auto until = Clock::now() + std::chrono::milliseconds(SILENCE_LIMIT_MS);
-  size_t sent = 0;
-  while (sent < line.size()) {
-    int done = ssh_channel_write(channel, line.data() + sent,
-                                 static_cast<uint32_t>(line.size() - sent));
-    if (done == SSH_ERROR)
-      throw std::runtime_error("SSH " + state.where + ": falha ao enviar " +
-                               what + ": " +
-                               ssh_get_error(state.session.get()));
-    sent += static_cast<size_t>(done);
-    if (sent < line.size() && !wait_for_session(state.session.get(), until))
-      throw std::runtime_error("SSH " + state.where +
-                               ": o dispositivo não aceitou " + what + " em " +
-                               std::to_string(SILENCE_LIMIT_MS / 1000) + " s");
-  }
-}
-
-// Sets `into` to the next bytes the shell sends, waiting for them; false
-// (and `into` empty) when the device stayed quiet until quiet_until. A
-// device silent for the whole silence limit is an error.
-bool read_some(ShellSession &state, Reading &reading, std::string &into,
-               Clock::time_point quiet_until) {
-  ssh_channel channel = state.channel.get();
-  char chunk[READ_CHUNK];
-  into.clear();
-  for (;;) {
-    check_deadline();
-    int got = ssh_channel_read_nonblocking(channel, chunk, sizeof chunk, 0);
-    if (got > 0) {
-      reading.received += static_cast<size_t>(got);
-      if (reading.received > OUTPUT_LIMIT)
-        throw std::runtime_error("SSH " + state.where + ": a saída de " +
-                                 reading.what + " passou de " +
-                                 std::to_string(OUTPUT_LIMIT >> 20) +
-                                 " MiB; leitura interrompida");
-      into.assign(chunk, static_cast<size_t>(got));
-      reading.silence_until =
-          Clock::now() + std::chrono::milliseconds(SILENCE_LIMIT_MS);
-      return true;
+// The shell channel as the dialogue sees it.
+ShellWire channel_wire(ShellSession &state) {
+  ShellWire wire;
+  wire.now = [] { return Clock::now(); };
+  wire.read = [&state](std::string &into, Clock::time_point until,
+                       const std::string &what) {
+    ssh_channel channel = state.channel.get();
+    char chunk[READ_CHUNK];
+    for (;;) {
+      check_deadline();
+      int got = ssh_channel_read_nonblocking(channel, chunk, sizeof chunk, 0);
+      if (got > 0) {
+        into.append(chunk, static_cast<size_t>(got));
+        return true;
+      }
+      if (got == SSH_ERROR)
+        throw std::runtime_error("SSH " + state.where + ": falha ao ler " +
+                                 what + ": " +
+                                 ssh_get_error(state.session.get()));
+      if (got == SSH_EOF || ssh_channel_is_eof(channel) ||
+          ssh_channel_is_closed(channel))
+        throw std::runtime_error("SSH " + state.where +
+                                 ": o dispositivo encerrou a conexão durante " +
+                                 what);
+      if (!wait_for_session(state.session.get(), until))
+        return false;
     }
-    if (got == SSH_ERROR)
-      throw std::runtime_error("SSH " + state.where + ": falha ao ler " +
-                               reading.what + ": " +
-                               ssh_get_error(state.session.get()));
-    if (got == SSH_EOF || ssh_channel_is_eof(channel) ||
-        ssh_channel_is_closed(channel))
-      throw std::runtime_error("SSH " + state.where +
-                               ": o dispositivo encerrou a conexão durante " +
-                               reading.what);
-    if (Clock::now() >= quiet_until)
-      return false;
-    if (!wait_for_session(state.session.get(),
-                          std::min(quiet_until, reading.silence_until)) &&
-        Clock::now() >= reading.silence_until)
-      throw std::runtime_error("SSH " + state.where + ": o dispositivo ficou " +
-                               std::to_string(SILENCE_LIMIT_MS / 1000) +
-                               " s sem enviar nada durante " + reading.what);
-  }
-}
-
-void find_prompt(ShellSession &state) {
-  PromptFinder finder;
-  finder.stream.end_data = state.end_data;
-  Reading reading{"a espera do prompt terminado em \"" + state.end_data + "\""};
-  std::string more;
-  // How long the device may stay quiet before an Enter is sent: short at
-  // first (a device that waits for one), longer after each one sent.
-  auto quiet = std::chrono::milliseconds(QUIET_MS);
-  ShellStep step = ShellStep::Read;
-  for (;;) {
-    if (step == ShellStep::SendEnter) {
-      write_line(state, "", "a confirmação do prompt");
-      step = advance(finder);
-      continue;
+  };
+  wire.write = [&state](std::string_view bytes, const std::string &what) {
+    ssh_channel channel = state.channel.get();
+    auto until = Clock::now() + std::chrono::milliseconds(SILENCE_LIMIT_MS);
+    while (!bytes.empty()) {
+      int done = ssh_channel_write(channel, bytes.data(),
+                                   static_cast<uint32_t>(bytes.size()));
+      if (done == SSH_ERROR)
+        throw std::runtime_error("SSH " + state.where + ": falha ao enviar " +
+                                 what + ": " +
+                                 ssh_get_error(state.session.get()));
+      bytes.remove_prefix(static_cast<size_t>(done));
+      if (!bytes.empty() && !wait_for_session(state.session.get(), until))
+        throw std::runtime_error(
+            "SSH " + state.where + ": o dispositivo não aceitou " + what +
+            " em " + std::to_string(SILENCE_LIMIT_MS / 1000) + " s");
     }
-    if (step == ShellStep::Done)
-      break;
-    if (read_some(state, reading, more, Clock::now() + quiet)) {
-      step = feed(finder, more);
-    } else {
-      step = on_quiet(finder);
-      if (step == ShellStep::SendEnter)
-        quiet *= 2;
-    }
-  }
-  state.prompt = finder.prompt;
-  state.echoes = finder.echoes;
-  state.stream = std::move(finder.stream);
+  };
+  return wire;
 }
 
 } // namespace
@@ -159,46 +105,19 @@ Ssh_connection_3::~Ssh_connection_3() = default;
 void Ssh_connection_3::connect() {
   ShellSession &state = session_->shell;
   open_shell(state);
-  find_prompt(state);
+  state.dialogue.end_data = state.end_data;
+  state.dialogue.where = state.where;
+  ShellWire wire = channel_wire(state);
+  find_prompt(wire, state.dialogue);
 }
 
 std::string Ssh_connection_3::execute_command(const std::string &command) {
   ShellSession &state = session_->shell;
-  if (!state.channel || state.prompt.empty())
+  if (!state.channel || state.dialogue.prompt.empty())
     throw std::logic_error("SSH " + state.where + ": comando \"" + command +
                            "\" enviado sem conexão aberta");
-  std::string what = "o comando \"" + command + "\"";
-  // The extra Enter makes the device show its prompt once more after the
-  // output: two prompts in a row end the output whatever the prompt is.
-  write_line(state, command + "\n", what);
-  CommandRead read;
-  read.stream = std::move(state.stream);
-  read.expect_echo = state.echoes;
-  begin_command(read, command);
-  Reading reading{what};
-  std::string more;
-  ShellStep step = feed(read, ""); // bytes left from the last read first
-  auto quiet = std::chrono::milliseconds(QUIET_MS);
-  while (step == ShellStep::Read) {
-    // Nothing more right now: a pager stop shows at once; a missing echo
-    // only after a longer quiet.
-    if (read_some(state, reading, more, Clock::now())) {
-      step = feed(read, more);
-    } else if ((step = on_quiet(read, false)) == ShellStep::Read) {
-      if (read_some(state, reading, more, Clock::now() + quiet))
-        step = feed(read, more);
-      else
-        step = on_quiet(read, true);
-    }
-  }
-  if (step == ShellStep::PagerStop)
-    throw std::runtime_error(
-        "SSH " + state.where + ": " + what + " parou em uma paginação (\"" +
-        read.pager_stop +
-        "\") à espera de uma tecla: a paginação do dispositivo não foi "
-        "desligada; saída incompleta descartada");
-  std::string output = take_command_output(read);
-  state.stream = std::move(read.stream);
+  ShellWire wire = channel_wire(state);
+  std::string output = run_command(wire, state.dialogue, command);
   repair_utf8(output);
   return output;
 }
@@ -219,7 +138,7 @@ void Ssh_connection_3::close() {
   state.channel.reset();
   ssh_disconnect(state.session.get());
   state.session.reset();
-  state.prompt.clear();
+  state.dialogue.prompt.clear();
 }
 
 } // namespace tarn

@@ -8,7 +8,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "tarnlibrary/ssh_library/shell_reading.hpp"
+#include "tarnlibrary/ssh_library/shell_dialogue.hpp"
 
 namespace tarn {
 
@@ -21,28 +21,30 @@ struct ChannelFree {
 using SessionHandle = std::unique_ptr<ssh_session_struct, SessionFree>;
 using ChannelHandle = std::unique_ptr<ssh_channel_struct, ChannelFree>;
 
-using Clock = std::chrono::steady_clock;
-
 // Longest wait for the device at each login step (connection and key
 // exchange, each authentication call, channel, terminal, shell). Per step,
 // so a slow but answering device on a busy machine still gets in, while one
 // that stops answering is given up on within this bound.
 inline constexpr int LOGIN_STEP_LIMIT_MS = 10'000;
-inline constexpr int SILENCE_LIMIT_MS = 60'000;
-inline constexpr size_t OUTPUT_LIMIT = size_t{64} << 20;
-// Quiet after which an Enter is sent while the prompt is awaited.
-inline constexpr int QUIET_MS = 500;
 
-// Everything one connection owns.
+// Wipes the password's bytes: once the login is over nothing needs them.
+struct ShellSession;
+void forget_password(ShellSession &state);
+
+// Everything one connection owns. The password is wiped however the
+// session ends, a refused connection included.
 struct ShellSession {
+  ShellSession() = default;
+  ~ShellSession() { forget_password(*this); }
+  ShellSession(const ShellSession &) = delete;
+  ShellSession &operator=(const ShellSession &) = delete;
+
   std::string host, port_text, user, pwd, end_data;
   std::string where; // "user@host:port" for messages
   // Declared in this order so the channel is freed before its session.
   SessionHandle session;
   ChannelHandle channel;
-  std::string prompt;  // visible prompt, once found
-  bool echoes = false; // the device echoed the Enter that confirmed it
-  ShellStream stream;  // the terminal's line goes on from read to read
+  ShellDialogue dialogue; // prompt and terminal line, from read to read
 };
 
 // "user@host:port" for messages, each word cut short when very long.
@@ -68,9 +70,6 @@ int drive(ssh_session session, int again, const std::string &timeout_text,
       throw std::runtime_error(timeout_text);
   }
 }
-
-// Wipes the password's bytes: once the login is over nothing needs them.
-void forget_password(ShellSession &state);
 
 // Connects, checks the host key, authenticates and opens the shell; the
 // password is wiped as soon as authentication has ended, either way.

@@ -23,6 +23,22 @@ uint32_t get_le32(std::string_view bytes) {
   throw std::runtime_error("resposta malformada: " + why);
 }
 
+// As zabbix_sender 7.0 reads it: a reset, or a revision and an address.
+ZabbixRedirect redirect_of(const nlohmann::json &redirect) {
+  if (!redirect.is_object())
+    malformed("\"redirect\" não é um objeto");
+  auto reset = redirect.find("reset");
+  if (reset != redirect.end() && *reset == true)
+    return {"", 0, true};
+  auto revision = redirect.find("revision");
+  auto address = redirect.find("address");
+  if (revision == redirect.end() || !revision->is_number_unsigned())
+    malformed("redirecionamento sem \"revision\" numérica");
+  if (address == redirect.end() || !address->is_string())
+    malformed("redirecionamento sem \"address\"");
+  return {address->get<std::string>(), revision->get<uint64_t>(), false};
+}
+
 } // namespace
 
 std::string zabbix_frame(std::string_view body) {
@@ -76,7 +92,8 @@ uint32_t zabbix_answer_length(std::string_view header) {
   return length;
 }
 
-void zabbix_judge_answer(std::string_view body, const std::string &key) {
+std::optional<ZabbixRedirect> zabbix_judge_answer(std::string_view body,
+                                                  const std::string &key) {
   auto answer = nlohmann::json::parse(body, nullptr, false);
   if (answer.is_discarded() || !answer.is_object())
     malformed("não é um objeto JSON");
@@ -87,6 +104,9 @@ void zabbix_judge_answer(std::string_view body, const std::string &key) {
   std::string info = found != answer.end() && found->is_string()
                          ? found->get<std::string>()
                          : "";
+  auto redirect = answer.find("redirect");
+  if (*response == "failed" && redirect != answer.end())
+    return redirect_of(*redirect);
   if (*response != "success")
     throw std::runtime_error(
         "o servidor respondeu \"" + response->get<std::string>() +
@@ -101,6 +121,7 @@ void zabbix_judge_answer(std::string_view body, const std::string &key) {
         "\" não foi aceito (host ou chave inexistente no Zabbix, item "
         "desativado ou não do tipo trapper): " +
         info);
+  return std::nullopt;
 }
 
 } // namespace tarn

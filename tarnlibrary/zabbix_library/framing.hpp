@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -28,9 +29,20 @@ std::string zabbix_sender_request(const std::string &host,
 // std::runtime_error with the reason when the header is not one we accept.
 uint32_t zabbix_answer_length(std::string_view header);
 
-// Returns when the answer counts the one item as processed; throws
-// std::runtime_error with what the server said or why the answer is
-// malformed otherwise. key names the item in a rejection.
-void zabbix_judge_answer(std::string_view body, const std::string &key);
+// A Zabbix 7.0 proxy group's answer to a value sent where its host is not
+// monitored: send it to address instead, or (reset) back to the address
+// first configured.
+struct ZabbixRedirect {
+  std::string address; // as the answer wrote it, unchecked; empty on reset
+  uint64_t revision = 0;
+  bool reset = false;
+};
+
+// Returns nothing when the answer counts the one item as processed, the
+// redirect when it is one; throws std::runtime_error with what the server
+// said or why the answer is malformed otherwise. key names the item in a
+// rejection.
+std::optional<ZabbixRedirect> zabbix_judge_answer(std::string_view body,
+                                                  const std::string &key);
 
 } // namespace tarn

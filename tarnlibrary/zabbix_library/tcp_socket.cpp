@@ -2,6 +2,7 @@
 
 #include "tarnlibrary/process_library/process_library.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <memory>

@@ -3,6 +3,7 @@
 #include "tarnlibrary/process_library/process_library.hpp"
 #include "tarnlibrary/zabbix_library/tls_errors.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstring>

@@ -102,8 +102,9 @@ struct DeviceCase {
   std::vector<std::string> device = {}; // start_device.sh settings
   Target target = Target::Device;
   bool short_bound = false;
-  double within = 15;  // seconds the run must end within
-  double at_least = 0; // seconds the device's own pacing takes
+  double within = 15;     // seconds the run must end within
+  double kill_after = 90; // a run that hangs is killed, and fails, by then
+  double at_least = 0;    // seconds the device's own pacing takes
   int status = 0;
   std::vector<std::string> in_stdout = {}, in_stderr = {};
   bool delivered = false; // all 36 values, else nothing at all
@@ -165,7 +166,8 @@ TEST_P(DeviceFault, EndsAsTheFaultRequires) {
   RunResult result = run(
       {"discoveryLinux", device.host, port, device.user, password, zabbix_host},
       c.short_bound,
-      {{"HOME", home.path}, {"CGNAT_ZABBIX_SERVER", trapper.address()}});
+      {{"HOME", home.path}, {"CGNAT_ZABBIX_SERVER", trapper.address()}},
+      c.kill_after);
 
   expect_sound_run(result, c.within);
   EXPECT_GE(result.seconds, c.at_least);
@@ -315,6 +317,71 @@ INSTANTIATE_TEST_SUITE_P(
         DeviceCase{.name = "banner_boxed_in_dollar",
                    .device = {"fault=dollar-box"},
                    .delivered = true},
+        // Login shells and prompts of real systems: the terminal echoes
+        // what is typed at once (before a slow profile ends, too), prompts
+        // come with bracketed-paste switches, an erase or fish's padding.
+        // A hang is killed after 10 s instead of the 60 s silence limit.
+        DeviceCase{.name = "terminal_echoes",
+                   .device = {"fault=tty-echo"},
+                   .within = 5,
+                   .kill_after = 10,
+                   .delivered = true},
+        DeviceCase{.name = "terminal_echoes_banner_after_700ms",
+                   .device = {"fault=tty-echo", "banner_delay_ms=700"},
+                   .within = 5,
+                   .kill_after = 10,
+                   .at_least = 0.7,
+                   .delivered = true},
+        DeviceCase{.name = "terminal_echoes_banner_after_1s",
+                   .device = {"fault=tty-echo", "banner_delay_ms=1000"},
+                   .within = 5,
+                   .kill_after = 10,
+                   .at_least = 1,
+                   .delivered = true},
+        DeviceCase{.name = "terminal_echoes_banner_after_2s",
+                   .device = {"fault=tty-echo", "banner_delay_ms=2000"},
+                   .within = 6,
+                   .kill_after = 10,
+                   .at_least = 2,
+                   .delivered = true},
+        DeviceCase{.name = "terminal_echoes_paste_codes",
+                   .device = {"fault=tty-echo,paste-codes"},
+                   .within = 5,
+                   .kill_after = 10,
+                   .delivered = true},
+        DeviceCase{.name = "prompt_after_erase",
+                   .device = {"fault=erase-prompt"},
+                   .within = 5,
+                   .kill_after = 10,
+                   .delivered = true},
+        DeviceCase{.name = "terminal_echoes_prompt_after_erase",
+                   .device = {"fault=tty-echo,erase-prompt"},
+                   .within = 5,
+                   .kill_after = 10,
+                   .delivered = true},
+        DeviceCase{.name = "terminal_echoes_prompt_written_twice",
+                   .device = {"fault=tty-echo,double-prompt"},
+                   .within = 5,
+                   .kill_after = 10,
+                   .delivered = true},
+        DeviceCase{.name = "fish_padding",
+                   .device = {"fault=fish-padding"},
+                   .within = 5,
+                   .kill_after = 10,
+                   .delivered = true},
+        DeviceCase{.name = "fish_padding_paste_codes",
+                   .device = {"fault=fish-padding,paste-codes"},
+                   .within = 5,
+                   .kill_after = 10,
+                   .delivered = true},
+        // Every Enter answered at once with a prompt that is not the one
+        // expected: said at once, with the device's last line.
+        DeviceCase{.name = "prompt_without_dollar",
+                   .device = {"prompt=r1# "},
+                   .within = 5,
+                   .kill_after = 10,
+                   .status = 1,
+                   .in_stderr = {"r1#"}},
         DeviceCase{.name = "no_echo_debug_report",
                    .device = {"fault=no-echo,wall"},
                    .in_stdout = {"'1234'", "'987654321098'"},

@@ -2,9 +2,12 @@
 
 #include <arpa/inet.h>
 #include <chrono>
+#include <csignal>
+#include <cstring>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <nlohmann/json.hpp>
+#include <openssl/ssl.h>
 #include <poll.h>
 #include <stdexcept>
 #include <sys/socket.h>
@@ -26,6 +29,16 @@ uint32_t announced_length(const std::string &request) {
 bool request_complete(const std::string &request) {
   return request.size() >= HEADER_SIZE &&
          request.size() - HEADER_SIZE >= announced_length(request);
+}
+
+unsigned give_psk(SSL *ssl, const char *identity, unsigned char *psk,
+                  unsigned max_psk_len) {
+  const auto *key =
+      static_cast<TrapperPsk *>(SSL_CTX_get_app_data(SSL_get_SSL_CTX(ssl)));
+  if (!identity || key->identity != identity || key->key.size() > max_psk_len)
+    return 0;
+  std::memcpy(psk, key->key.data(), key->key.size());
+  return static_cast<unsigned>(key->key.size());
 }
 
 } // namespace
@@ -50,7 +63,24 @@ TrapperReply trapper_rejection() {
                          R"(failed: 1; total: 1; seconds spent: 0.000052"})")};
 }
 
-FakeTrapper::FakeTrapper(Script script) : script_(std::move(script)) {
+TrapperReply trapper_redirect(const std::string &address, int revision) {
+  return {trapper_answer(R"({"redirect":{"revision":)" +
+                         std::to_string(revision) + R"(,"address":")" +
+                         address + R"("},"response":"failed"})")};
+}
+
+TrapperReply trapper_redirect_reset() {
+  return {trapper_answer(R"({"redirect":{"reset":true},"response":"failed"})")};
+}
+
+FakeTrapper::FakeTrapper(Script script, std::optional<TrapperPsk> psk)
+    : script_(std::move(script)), psk_(std::move(psk)) {
+  if (psk_) {
+    tls_ = {SSL_CTX_new(TLS_server_method()), SSL_CTX_free};
+    SSL_CTX_set_app_data(tls_.get(), &*psk_);
+    SSL_CTX_set_cipher_list(tls_.get(), "PSK");
+    SSL_CTX_set_psk_server_callback(tls_.get(), give_psk);
+  }
   listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_in address{};
   address.sin_family = AF_INET;
@@ -113,6 +143,12 @@ bool FakeTrapper::pause(int ms) const {
 }
 
 void FakeTrapper::serve() {
+  // OpenSSL writes with write(2): a client gone early is EPIPE here, not the
+  // end of the test program.
+  sigset_t pipe;
+  sigemptyset(&pipe);
+  sigaddset(&pipe, SIGPIPE);
+  pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
   for (;;) {
     pollfd entries[2] = {{listener_, POLLIN, 0}, {wake_[0], POLLIN, 0}};
     if (::poll(entries, 2, -1) < 0 || entries[1].revents)
@@ -120,7 +156,10 @@ void FakeTrapper::serve() {
     int connection = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
     if (connection < 0)
       continue;
-    handle(connection, script_(served_++));
+    if (tls_)
+      handle_tls(connection, script_(served_++));
+    else
+      handle(connection, script_(served_++));
     ::close(connection);
   }
 }
@@ -136,10 +175,7 @@ void FakeTrapper::handle(int connection, const TrapperReply &reply) {
       break;
     request.append(buffer, static_cast<size_t>(got));
   }
-  {
-    std::lock_guard lock(mutex_);
-    requests_.push_back(request);
-  }
+  record(request);
   if (!pause(reply.delay_ms))
     return;
   ::send(connection, reply.bytes.data(), reply.bytes.size(), MSG_NOSIGNAL);
@@ -150,6 +186,35 @@ void FakeTrapper::handle(int connection, const TrapperReply &reply) {
     if (::recv(connection, buffer, sizeof buffer, MSG_DONTWAIT) <= 0)
       break;
   }
+}
+
+void FakeTrapper::record(const std::string &request) {
+  std::lock_guard lock(mutex_);
+  requests_.push_back(request);
+}
+
+void FakeTrapper::handle_tls(int connection, const TrapperReply &reply) {
+  // Blocking calls, each bounded, so that a silent client cannot keep the
+  // trapper from stopping.
+  timeval bound{REQUEST_IDLE_MS / 1000, 0};
+  ::setsockopt(connection, SOL_SOCKET, SO_RCVTIMEO, &bound, sizeof bound);
+  ::setsockopt(connection, SOL_SOCKET, SO_SNDTIMEO, &bound, sizeof bound);
+  std::unique_ptr<SSL, decltype(&SSL_free)> ssl(SSL_new(tls_.get()), SSL_free);
+  SSL_set_fd(ssl.get(), connection);
+  std::string request;
+  if (SSL_accept(ssl.get()) == 1) {
+    char buffer[4096];
+    int got;
+    while (!request_complete(request) &&
+           (got = SSL_read(ssl.get(), buffer, sizeof buffer)) > 0)
+      request.append(buffer, static_cast<size_t>(got));
+  }
+  record(request);
+  if (!request_complete(request) || !pause(reply.delay_ms))
+    return;
+  SSL_write(ssl.get(), reply.bytes.data(),
+            static_cast<int>(reply.bytes.size()));
+  SSL_shutdown(ssl.get());
 }
 
 } // namespace testing_support

@@ -3,11 +3,15 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
 #include <vector>
+
+struct ssl_ctx_st;
 
 namespace testing_support {
 
@@ -26,6 +30,20 @@ std::string trapper_answer(std::string_view json);
 TrapperReply trapper_success();
 // The answer the real server gives for an unknown host or key.
 TrapperReply trapper_rejection();
+// A Zabbix 7.0 proxy group's answer for a host another proxy monitors, byte
+// for byte as the server writes it: send the value to address instead.
+TrapperReply trapper_redirect(const std::string &address, int revision = 1);
+// The group's answer when the host's proxy is offline: go back to the
+// address first configured.
+TrapperReply trapper_redirect_reset();
+
+// The pre-shared key a trapper takes TLS with (as TLSAccept=psk does). An
+// encrypted trapper answers each request with its reply's bytes after the
+// delay; the other fault fields are for unencrypted ones.
+struct TrapperPsk {
+  std::string identity;
+  std::string key; // the key's bytes, not hex
+};
 
 struct SentItem {
   std::string host, key, value;
@@ -37,9 +55,9 @@ public:
   // Decides the reply for the connection with this index (0 first).
   using Script = std::function<TrapperReply(size_t connection)>;
 
-  explicit FakeTrapper(Script script = [](size_t) {
-    return trapper_success();
-  });
+  explicit FakeTrapper(
+      Script script = [](size_t) { return trapper_success(); },
+      std::optional<TrapperPsk> psk = std::nullopt);
   ~FakeTrapper();
   FakeTrapper(const FakeTrapper &) = delete;
   FakeTrapper &operator=(const FakeTrapper &) = delete;
@@ -56,8 +74,12 @@ private:
   void handle(int connection, const TrapperReply &reply);
   bool wait_readable(int fd, int timeout_ms) const; // false when stopping
   bool pause(int ms) const;                         // false when stopping
+  void handle_tls(int connection, const TrapperReply &reply);
+  void record(const std::string &request);
 
   Script script_;
+  std::optional<TrapperPsk> psk_;
+  std::unique_ptr<ssl_ctx_st, void (*)(ssl_ctx_st *)> tls_{nullptr, nullptr};
   int listener_ = -1;
   int wake_[2] = {-1, -1};
   int port_ = 0;

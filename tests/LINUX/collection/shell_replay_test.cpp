@@ -1,20 +1,21 @@
-// The simulated device's byte streams, captured over pipes for each
-// terminal behaviour, fed back through the shell reading code split at
-// every byte boundary and at random points: the prompt, the three outputs
-// and their parse must not depend on how the bytes were split.
+// The session's own loop (the one the SSH component runs) against devices
+// on pipes and pseudo-terminals: the simulated device in each behaviour and
+// real shells. Each live session is recorded, then replayed to the same loop
+// with a simulated clock, its bytes split at every byte boundary and at
+// random points: the prompt, the outputs, their parse and every byte the
+// loop types must not change.
 #include "LINUX/collection/collection.hpp"
-#include "tarnlibrary/ssh_library/shell_reading.hpp"
+#include "tests/support/shell_recording.hpp"
 #include "tests/tarnlibrary/ssh_library/simulated_device.hpp"
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <functional>
 #include <random>
+#include <sys/stat.h>
 
 namespace {
 
-using tarn::ShellStep;
+using testing_support::Recording;
 
 const std::vector<std::string> COMMANDS{
     "set cli screen-length 0", "show cgnat summary", "show cgnat errors"};
@@ -24,99 +25,90 @@ struct Session {
   std::vector<std::string> outputs;
 };
 
-// Where the bytes come from and where Enters and commands go. `next`
-// returns false when the device stayed quiet for quiet_ms (live) or the
-// stream ran out (replay).
-struct Wire {
-  std::function<bool(std::string &, int quiet_ms)> next;
-  std::function<void(const std::string &)> send;
-};
-
-// The collector's session over a wire, as the SSH component runs it.
-Session run_session(Wire &wire) {
-  Session session;
-  tarn::PromptFinder finder;
-  finder.stream.end_data = "$";
-  std::string more;
-  int quiet = 500;
-  ShellStep step = ShellStep::Read;
-  while (step != ShellStep::Done) {
-    if (step == ShellStep::SendEnter) {
-      wire.send("\n");
-      step = tarn::advance(finder);
-    } else if (wire.next(more, quiet))
-      step = tarn::feed(finder, more);
-    else if ((step = tarn::on_quiet(finder)) == ShellStep::SendEnter)
-      quiet *= 2;
-    else if (step == ShellStep::Read)
-      throw std::runtime_error("no prompt found");
-  }
-  session.prompt = finder.prompt;
-  tarn::ShellStream stream = std::move(finder.stream);
-  for (const std::string &command : COMMANDS) {
-    wire.send(command + "\n\n");
-    tarn::CommandRead read;
-    read.stream = std::move(stream);
-    read.expect_echo = finder.echoes;
-    tarn::begin_command(read, command);
-    step = tarn::feed(read, "");
-    while (step == ShellStep::Read) {
-      if (wire.next(more, 0))
-        step = tarn::feed(read, more);
-      else if ((step = tarn::on_quiet(read, false)) == ShellStep::Read) {
-        if (wire.next(more, 500))
-          step = tarn::feed(read, more);
-        else if ((step = tarn::on_quiet(read, true)) == ShellStep::Read)
-          throw std::runtime_error("no end of output for " + command);
-      }
-    }
-    if (step == ShellStep::PagerStop)
-      throw std::runtime_error("pager stop: " + read.pager_stop);
-    session.outputs.push_back(tarn::take_command_output(read));
-    stream = std::move(read.stream);
-  }
+Session run_session(tarn::ShellWire &wire) {
+  tarn::ShellDialogue dialogue;
+  dialogue.end_data = "$";
+  dialogue.where = "replay";
+  tarn::find_prompt(wire, dialogue);
+  Session session{dialogue.prompt, {}};
+  for (const std::string &command : COMMANDS)
+    session.outputs.push_back(tarn::run_command(wire, dialogue, command));
   return session;
 }
 
-// The device run directly on pipes; every byte it sends is kept.
 struct Capture {
   Session session;
-  std::string stream;
+  Recording recording;
 };
 
-Capture capture(std::vector<std::string> settings) {
+Capture capture_piped(std::vector<std::string> settings) {
   settings.push_back("summary=" + testing_support::sample_path("summary.txt"));
   settings.push_back("errors=" + testing_support::sample_path("errors.txt"));
   testing_support::PipedDevice device(settings);
   Capture result;
-  Wire wire;
-  wire.next = [&](std::string &into, int quiet_ms) {
-    if (!device.read_some(into, quiet_ms))
-      return false;
-    result.stream += into;
-    return true;
-  };
-  wire.send = [&](const std::string &bytes) { device.send(bytes); };
+  tarn::ShellWire wire =
+      testing_support::recording_wire(device.from, device.to, result.recording);
   result.session = run_session(wire);
-  device.send("exit\n");
-  result.stream += device.finish();
   return result;
 }
 
-// The captured stream fed back in pieces cut at `cuts` (sorted offsets).
-Session replay(const std::string &stream, const std::vector<size_t> &cuts) {
-  size_t piece = 0, at = 0;
-  Wire wire;
-  wire.next = [&](std::string &into, int) {
-    if (at >= stream.size())
-      return false;
-    size_t end = piece < cuts.size() ? cuts[piece++] : stream.size();
-    into = stream.substr(at, end - at);
-    at = end;
-    return true;
-  };
-  wire.send = [](const std::string &) {};
-  return run_session(wire);
+// A real shell as the device's login shell: a prompt ending in "$ " and a
+// `show` program in PATH that prints the device's two outputs.
+struct ShellHome {
+  testing_support::TempDir dir;
+  explicit ShellHome(const std::string &profile) {
+    std::string show = dir.path + "/bin/show";
+    mkdir((dir.path + "/bin").c_str(), 0755);
+    mkdir((dir.path + "/fish").c_str(), 0755);
+    testing_support::write_text(
+        show, "#!/bin/sh\ncase \"$*\" in\n"
+              "'cgnat summary') cat '" +
+                  testing_support::sample_path("summary.txt") +
+                  "' ;;\n'cgnat errors') cat '" +
+                  testing_support::sample_path("errors.txt") + "' ;;\nesac\n");
+    chmod(show.c_str(), 0755);
+    const std::string prompt = "admin@cgnat:~$ ";
+    testing_support::write_text(dir.path + "/profile",
+                                profile + "\nPS1='" + prompt + "'\n");
+    testing_support::write_text(dir.path + "/.tcshrc",
+                                profile + "\nset prompt='" + prompt + "'\n");
+    testing_support::write_text(dir.path + "/fish/config.fish",
+                                profile + "\nfunction fish_prompt; echo -n '" +
+                                    prompt + "'; end\n");
+  }
+  std::vector<std::string> env() const {
+    return {"HOME=" + dir.path, "PATH=" + dir.path + "/bin:/usr/bin:/bin",
+            "ENV=" + dir.path + "/profile", "XDG_CONFIG_HOME=" + dir.path,
+            "PS1=admin@cgnat:~$ "};
+  }
+};
+
+Capture capture_shell(const std::vector<std::string> &argv,
+                      const std::string &profile) {
+  ShellHome home(profile);
+  std::vector<std::string> words = argv;
+  for (std::string &word : words)
+    if (word == "PROFILE")
+      word = home.dir.path + "/profile";
+  testing_support::PtyDevice device(words, home.env());
+  Capture result;
+  tarn::ShellWire wire =
+      testing_support::recording_wire(device.fd, device.fd, result.recording);
+  result.session = run_session(wire);
+  return result;
+}
+
+struct Replayed {
+  Session session;
+  std::string typed;
+};
+
+Replayed replay(const Recording &recording, const std::vector<size_t> &cuts) {
+  Replayed result;
+  tarn::ShellWire wire =
+      testing_support::replay_wire(recording, cuts, result.typed);
+  result.session = run_session(wire);
+  return result;
 }
 
 std::pair<cgnat::MetricMap, cgnat::MetricMap> parse(const Session &session) {
@@ -126,68 +118,137 @@ std::pair<cgnat::MetricMap, cgnat::MetricMap> parse(const Session &session) {
 
 struct Behaviour {
   std::string name;
-  std::vector<std::string> settings;
+  std::vector<std::string> settings; // simulated device on pipes
+  std::vector<std::string> shell;    // or a real shell on a terminal
+  std::string profile;               // run by the shell before its prompt
 };
 void PrintTo(const Behaviour &b, std::ostream *os) { *os << b.name; }
 
 class ShellReplay : public testing::TestWithParam<Behaviour> {};
 
-TEST_P(ShellReplay, SplitsChangeNothing) {
-  static const auto plain = parse(capture({}).session);
+TEST_P(ShellReplay, SplitsAndClockChangeNothing) {
+  static const auto plain = parse(capture_piped({}).session);
   ASSERT_EQ(plain.first.size(), 14u);
   ASSERT_EQ(plain.second.size(), 26u);
 
-  Capture live = capture(GetParam().settings);
+  const Behaviour &behaviour = GetParam();
+  Capture live = behaviour.shell.empty()
+                     ? capture_piped(behaviour.settings)
+                     : capture_shell(behaviour.shell, behaviour.profile);
   EXPECT_EQ(parse(live.session), plain) << "differs from the plain device";
-  EXPECT_EQ(replay(live.stream, {}).outputs, live.session.outputs)
-      << "unsplit replay differs from the live session";
+  const std::string stream = testing_support::received(live.recording);
+  const std::string typed = testing_support::typed(live.recording);
+  // One line a command, one Enter after each, and only the Enters the
+  // login needed.
+  const std::string commands = "set cli screen-length 0\n\nshow cgnat "
+                               "summary\n\nshow cgnat errors\n\n";
+  ASSERT_GE(typed.size(), commands.size());
+  EXPECT_EQ(typed.substr(typed.size() - commands.size()), commands);
+  EXPECT_LE(typed.size() - commands.size(), 4u) << "Enters at login";
 
-  // Every single byte boundary, one cut at a time.
-  for (size_t cut = 1; cut < live.stream.size(); ++cut) {
-    Session split = replay(live.stream, {cut});
-    ASSERT_EQ(split.prompt, live.session.prompt) << "cut at " << cut;
-    ASSERT_EQ(split.outputs, live.session.outputs) << "cut at " << cut;
+  auto check = [&](const std::vector<size_t> &cuts, const std::string &how) {
+    Replayed split = replay(live.recording, cuts);
+    ASSERT_EQ(split.session.prompt, live.session.prompt) << how;
+    ASSERT_EQ(split.session.outputs, live.session.outputs) << how;
+    ASSERT_EQ(split.typed, typed) << how;
+  };
+  check({}, "unsplit");
+  for (size_t cut = 1; cut < stream.size(); ++cut) {
+    check({cut}, "cut at " + std::to_string(cut));
+    if (testing::Test::HasFatalFailure())
+      return;
   }
-  // Byte by byte, then thousands of random cuts.
   std::vector<size_t> every;
-  for (size_t cut = 1; cut < live.stream.size(); ++cut)
+  for (size_t cut = 1; cut < stream.size(); ++cut)
     every.push_back(cut);
-  EXPECT_EQ(replay(live.stream, every).outputs, live.session.outputs);
+  check(every, "byte by byte");
   std::mt19937 random(4817);
-  for (int round = 0; round < 200; ++round) {
+  for (int round = 0; round < 100 && !testing::Test::HasFatalFailure();
+       ++round) {
     std::vector<size_t> cuts;
-    for (size_t cut = 1; cut < live.stream.size(); ++cut)
+    for (size_t cut = 1; cut < stream.size(); ++cut)
       if (random() % 8 == 0)
         cuts.push_back(cut);
-    Session split = replay(live.stream, cuts);
-    ASSERT_EQ(split.outputs, live.session.outputs) << "round " << round;
-    ASSERT_EQ(parse(split), plain) << "round " << round;
+    check(cuts, "round " + std::to_string(round));
   }
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Captured, ShellReplay,
+    SimulatedDevice, ShellReplay,
     testing::Values(
-        Behaviour{"plain", {}}, Behaviour{"no_echo", {"fault=no-echo"}},
+        Behaviour{"plain", {}, {}, ""},
+        Behaviour{"no_echo", {"fault=no-echo"}, {}, ""},
         Behaviour{"no_echo_slow_late",
-                  {"fault=no-echo,slow,late-prompt", "slow_ms=300"}},
-        Behaviour{"cut_output", {"fault=cut-output,colour-prompt"}},
+                  {"fault=no-echo,slow,late-prompt", "slow_ms=300"},
+                  {},
+                  ""},
+        Behaviour{"cut_output", {"fault=cut-output,colour-prompt"}, {}, ""},
         Behaviour{"line_editor",
-                  {"fault=line-editor", "echo_width=7", "echo_pause_ms=0"}},
-        Behaviour{"redrawn_prompt", {"fault=redraw-prompt"}},
-        Behaviour{"escapes_after_prompt", {"fault=prompt-escapes"}},
-        Behaviour{"prompt_without_blank", {"prompt=cgnat-device$"}},
-        Behaviour{"prompt_written_twice", {"fault=double-prompt"}},
-        Behaviour{"cr_cr_lf", {"fault=cr-cr-lf"}},
-        Behaviour{"lf_cr", {"fault=lf-cr"}},
-        Behaviour{"last_login", {"fault=last-login"}},
-        Behaviour{"late_motd", {"fault=late-motd"}},
-        Behaviour{"wall", {"fault=wall"}},
-        Behaviour{"syslog_redraw", {"fault=syslog-redraw"}},
-        Behaviour{"no_prompt_until_enter", {"fault=enter-first"}},
-        Behaviour{"changing_prompt", {"fault=changing-prompt"}},
-        Behaviour{"dollar_box", {"fault=dollar-box"}},
-        Behaviour{"dollar_banner", {"fault=dollar-banner"}}),
+                  {"fault=line-editor", "echo_width=7", "echo_pause_ms=0"},
+                  {},
+                  ""},
+        Behaviour{"redrawn_prompt", {"fault=redraw-prompt"}, {}, ""},
+        Behaviour{"escapes_after_prompt", {"fault=prompt-escapes"}, {}, ""},
+        Behaviour{"prompt_without_blank", {"prompt=cgnat-device$"}, {}, ""},
+        Behaviour{"prompt_written_twice", {"fault=double-prompt"}, {}, ""},
+        Behaviour{"cr_cr_lf", {"fault=cr-cr-lf"}, {}, ""},
+        Behaviour{"lf_cr", {"fault=lf-cr"}, {}, ""},
+        Behaviour{"last_login", {"fault=last-login"}, {}, ""},
+        Behaviour{"late_motd", {"fault=late-motd"}, {}, ""},
+        Behaviour{"wall", {"fault=wall"}, {}, ""},
+        Behaviour{"syslog_redraw", {"fault=syslog-redraw"}, {}, ""},
+        Behaviour{"no_prompt_until_enter", {"fault=enter-first"}, {}, ""},
+        Behaviour{"changing_prompt", {"fault=changing-prompt"}, {}, ""},
+        Behaviour{"dollar_box", {"fault=dollar-box"}, {}, ""},
+        Behaviour{"dollar_banner", {"fault=dollar-banner"}, {}, ""},
+        Behaviour{"terminal_echoes", {"fault=tty-echo"}, {}, ""},
+        Behaviour{"terminal_echoes_banner_700ms",
+                  {"fault=tty-echo", "banner_delay_ms=700"},
+                  {},
+                  ""},
+        Behaviour{"terminal_echoes_banner_2s",
+                  {"fault=tty-echo", "banner_delay_ms=2000"},
+                  {},
+                  ""},
+        Behaviour{"terminal_echoes_paste_codes",
+                  {"fault=tty-echo,paste-codes"},
+                  {},
+                  ""},
+        Behaviour{"terminal_echoes_prompt_after_erase",
+                  {"fault=tty-echo,erase-prompt"},
+                  {},
+                  ""},
+        Behaviour{"terminal_echoes_prompt_written_twice",
+                  {"fault=tty-echo,double-prompt"},
+                  {},
+                  ""},
+        Behaviour{"prompt_after_erase", {"fault=erase-prompt"}, {}, ""},
+        Behaviour{"fish_padding", {"fault=fish-padding"}, {}, ""},
+        Behaviour{"fish_padding_paste_codes",
+                  {"fault=fish-padding,paste-codes"},
+                  {},
+                  ""}),
+    [](const auto &info) { return info.param.name; });
+
+INSTANTIATE_TEST_SUITE_P(
+    RealShell, ShellReplay,
+    testing::Values(
+        Behaviour{"bash", {}, {"/bin/bash", "--rcfile", "PROFILE", "-i"}, ""},
+        Behaviour{"bash_slow_profile",
+                  {},
+                  {"/bin/bash", "--rcfile", "PROFILE", "-i"},
+                  "sleep 1"},
+        Behaviour{"dash", {}, {"/bin/dash", "-i"}, ""},
+        Behaviour{"dash_slow_profile", {}, {"/bin/dash", "-i"}, "sleep 1"},
+        Behaviour{"dash_message_after_prompt",
+                  {},
+                  {"/bin/dash", "-i"},
+                  "(sleep 0.2; echo 'backup finished') &"},
+        Behaviour{"busybox_ash", {}, {"/bin/busybox", "ash", "-i"}, ""},
+        Behaviour{"mksh", {}, {"/bin/mksh", "-i"}, ""},
+        Behaviour{"zsh", {}, {"/bin/zsh", "-f", "-i"}, ""},
+        Behaviour{"fish", {}, {"/usr/bin/fish", "-i"}, ""},
+        Behaviour{"tcsh", {}, {"/bin/tcsh", "-i"}, ""}),
     [](const auto &info) { return info.param.name; });
 
 } // namespace

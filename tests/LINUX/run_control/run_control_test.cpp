@@ -1,6 +1,7 @@
 // The real binary against every command-line shape and mode.
 #include "tests/support/run_binary.hpp"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 
 using testing_support::run_collector;

@@ -3,6 +3,7 @@
 #include "LINUX/run_control/run_settings.hpp"
 #include "LINUX/zabbix_output/zabbix_output.hpp"
 #include "tarnlibrary/process_library/process_library.hpp"
+#include "tests/support/fake_trapper.hpp"
 #include "tests/support/loopback.hpp"
 
 #include <algorithm>
@@ -191,31 +192,105 @@ TEST(PublicationDocuments, TimeoutDuringASendStopsPublication) {
   EXPECT_EQ(calls, 3);
 }
 
-TEST(PublicationDelivery, EveryDeliveryFailingStillEndsWithOK) {
+// A whole publication through the run's own sender to server: its standard
+// output and status.
+Outcome publish_to(const std::string &server) {
   cgnat::RunSettings run;
   run.zabbix_host = "cgnat-test";
-  // Each delivery is refused at once.
-  run.zabbix_server = "127.0.0.1:" + testing_support::closed_port();
+  run.zabbix_server = server;
   cgnat::set_settings(run);
-
   Documents documents = full_documents(0);
+  Outcome outcome;
   CaptureStdout();
-  int status = -1;
   try {
     cgnat::publish_items(documents.summary, documents.errors);
   } catch (const cgnat::EndProcess &end) {
-    status = end.status;
+    outcome.status = end.status;
   }
-  std::string out = GetCapturedStdout();
+  outcome.out = GetCapturedStdout();
+  return outcome;
+}
+
+TEST(PublicationDelivery, EveryDeliveryFailingStillEndsWithOK) {
+  // Each delivery is refused at once.
+  std::string server = "127.0.0.1:" + testing_support::closed_port();
+  Outcome outcome = publish_to(server);
   std::string line = "Ocorreu um erro ao enviar os itens para o zabbix "
                      "servidor Zabbix " +
-                     run.zabbix_server +
-                     ": conexão recusada (nada escuta nessa porta?)\n";
+                     server + ": conexão recusada (nada escuta nessa porta?)\n";
   std::string expected;
   for (int i = 0; i < 36; ++i)
     expected += line;
-  EXPECT_EQ(out, expected + "OK\n");
-  EXPECT_EQ(status, 0);
+  EXPECT_EQ(outcome.out, expected + "OK\n");
+  EXPECT_EQ(outcome.status, 0);
 }
+
+// A Zabbix 7.0 proxy group: the configured proxy answers each value with the
+// address of the proxy that monitors the host.
+using Line = std::string (*)(const std::string &first,
+                             const std::string &second);
+
+struct RedirectCase {
+  std::string name;
+  std::string target; // empty: the second trapper's address
+  bool second_redirects_back = false;
+  Line line = nullptr; // a failed item's line; none: every value delivered
+};
+void PrintTo(const RedirectCase &c, std::ostream *os) { *os << c.name; }
+
+const RedirectCase REDIRECT_CASES[] = {
+    {"one_redirect_per_run", "", false},
+    {"loop", "", true,
+     [](const std::string &first, const std::string &second) {
+       return "servidor Zabbix " + first + " redirecionou para " + second +
+              ", que redirecionou de novo para \"" + first +
+              "\": só um redirecionamento por valor é seguido";
+     }},
+    {"malformed_address", "proxy-2:99999", false,
+     [](const std::string &first, const std::string &) {
+       return "servidor Zabbix " + first +
+              ": redirecionamento recusado: endereço do servidor Zabbix "
+              "inválido \"proxy-2:99999\": porta deve ser um número de 1 a "
+              "65535";
+     }},
+};
+
+class PublicationRedirect : public testing::TestWithParam<RedirectCase> {};
+
+TEST_P(PublicationRedirect, OneRedirectPerRunOrOneLinePerItem) {
+  const RedirectCase &c = GetParam();
+  std::string first_address;
+  testing_support::FakeTrapper second([&](size_t) {
+    return c.second_redirects_back
+               ? testing_support::trapper_redirect(first_address)
+               : testing_support::trapper_success();
+  });
+  std::string target = c.target.empty() ? second.address() : c.target;
+  testing_support::FakeTrapper first(
+      [&](size_t) { return testing_support::trapper_redirect(target); });
+  first_address = first.address();
+  Outcome outcome = publish_to(first.address());
+
+  EXPECT_EQ(outcome.status, 0);
+  if (!c.line) {
+    EXPECT_EQ(outcome.out, "OK\n");
+    EXPECT_EQ(first.requests().size(), 1u);
+    ASSERT_EQ(second.items().size(), 36u);
+    for (size_t i = 0; i < 36; ++i)
+      EXPECT_EQ(second.items()[i].key, cgnat::PUBLISHED_ITEMS[i].item_key);
+    return;
+  }
+  std::string expected;
+  for (int i = 0; i < 36; ++i)
+    expected += "Ocorreu um erro ao enviar os itens para o zabbix " +
+                c.line(first.address(), second.address()) + "\n";
+  EXPECT_EQ(outcome.out, expected + "OK\n");
+  EXPECT_EQ(first.requests().size(), 36u);
+  EXPECT_EQ(second.requests().size(), c.second_redirects_back ? 36u : 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(ProxyGroup, PublicationRedirect,
+                         testing::ValuesIn(REDIRECT_CASES),
+                         [](const auto &info) { return info.param.name; });
 
 } // namespace

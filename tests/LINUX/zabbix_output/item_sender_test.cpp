@@ -87,7 +87,7 @@ TEST(ItemSender, RealDeliveryReachesTheRunsServerAndHost) {
   testing_support::FakeTrapper trapper;
   use_server(trapper.address());
   CaptureStdout();
-  cgnat::sendZabbix("activeSessions", "1234");
+  cgnat::zabbix_item_sender()("activeSessions", "1234");
   EXPECT_EQ(GetCapturedStdout(), "");
   EXPECT_EQ(trapper.items(), (std::vector<testing_support::SentItem>{
                                  {"cgnat-test", "activeSessions", "1234"}}));

@@ -1,11 +1,13 @@
-// The simulated device on a pipe: paging and its command line, as the SSH
-// tests and the benchmark rely on them.
+// The simulated device on a pipe: paging, its command line and the bytes
+// of each terminal behaviour, as the SSH tests and the benchmark rely on
+// them; the terminal's own echo on a real terminal too.
 #include "tests/tarnlibrary/ssh_library/simulated_device.hpp"
 
 #include <gtest/gtest.h>
 
 #include <csignal>
 #include <poll.h>
+#include <pty.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -31,6 +33,18 @@ struct Device {
     size_t end = seen.find(mark, from_here) + mark.size();
     return seen.substr(from_here, end - from_here);
   }
+  // The next `count` bytes.
+  std::string take(size_t count) {
+    std::string more;
+    while (seen.size() - taken < count) {
+      if (!piped.read_some(more, 10'000))
+        throw std::runtime_error("device silent after: " + seen.substr(taken));
+      seen += more;
+    }
+    taken += count;
+    return seen.substr(taken - count, count);
+  }
+  size_t taken = 0;
 };
 
 long count_line_ends(const std::string &text) {
@@ -96,6 +110,138 @@ TEST(DeviceCommandLine, ScreenLengthZeroGivesTheWholeSample) {
   device.send("shw\x7fow x\n");
   EXPECT_EQ(device.until(PROMPT),
             "shw\b \bow x\r\n% Invalid command: show x\r\n" + PROMPT);
+}
+
+const std::string BANNER = "\r\nCGNAT simulated device\r\nCommands: show "
+                           "cgnat summary, show cgnat errors\r\n\r\n";
+const std::string PASTE_ON = "\033[?2004h", PASTE_OFF = "\033[?2004l\r";
+const std::string ERASE = "\r\033[K";
+
+// fish 3.6 on a vt100 terminal of `columns` around the 14-column prompt.
+std::string fish_prompt(size_t columns) {
+  const std::string sgr0 = std::string("\033[m\017") + std::string(8, '\0');
+  return sgr0 + "\xe2\x8f\x8e\033[m\017$<2>" + std::string(columns - 1, ' ') +
+         "\r\xe2\x8f\x8e \r\033[K$<3>" + PROMPT + "\033[K" +
+         std::string(12, '\0') + "\r\033[14C";
+}
+
+// The same with bracketed paste switched on just before the prompt.
+std::string fish_paste_prompt(size_t columns) {
+  std::string text = fish_prompt(columns);
+  return text.insert(text.find(PROMPT), PASTE_ON);
+}
+
+struct BytesCase {
+  std::string name;
+  std::vector<std::string> settings;
+  std::string early;  // sent at once, before the banner
+  std::string start;  // everything up to the first prompts
+  std::string typed;  // then sent
+  std::string answer; // what follows
+};
+void PrintTo(const BytesCase &c, std::ostream *os) { *os << c.name; }
+class TerminalBytes : public testing::TestWithParam<BytesCase> {};
+
+TEST_P(TerminalBytes, AreThoseOfTheBehaviour) {
+  const BytesCase &c = GetParam();
+  std::vector<std::string> settings = sample_settings(0);
+  settings.insert(settings.end(), c.settings.begin(), c.settings.end());
+  Device device(settings);
+  device.send(c.early);
+  EXPECT_EQ(device.take(c.start.size()), c.start);
+  device.send(c.typed);
+  EXPECT_EQ(device.take(c.answer.size()), c.answer);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Behaviours, TerminalBytes,
+    testing::Values(
+        // An Enter during a slow login profile: echoed before the banner,
+        // read after the prompt, which comes again on the same line.
+        BytesCase{"terminal_echoes_before_the_banner",
+                  {"fault=tty-echo", "banner_delay_ms=1000"},
+                  "\r",
+                  "\r\n" + BANNER + PROMPT + PROMPT,
+                  "shw\x7fow\x01 x\r",
+                  "shw\b \bow^A x\r\n% Invalid command: show x\r\n" + PROMPT},
+        BytesCase{"terminal_echoes_with_paste_codes",
+                  {"fault=tty-echo,paste-codes"},
+                  "",
+                  BANNER + PASTE_ON + PROMPT,
+                  "x\n\n",
+                  "x\r\n\r\n" + PASTE_OFF + "% Invalid command: x\r\n" +
+                      PASTE_ON + PROMPT + PASTE_OFF + PASTE_ON + PROMPT},
+        BytesCase{"terminal_echoes_prompt_written_twice",
+                  {"fault=tty-echo,double-prompt"},
+                  "",
+                  BANNER + PROMPT + "\r\n" + PROMPT,
+                  "\r",
+                  "\r\n" + PROMPT + "\r\n" + PROMPT},
+        BytesCase{"prompt_after_erase",
+                  {"fault=erase-prompt"},
+                  "",
+                  BANNER + ERASE + PROMPT,
+                  "\r",
+                  "\r\n" + ERASE + PROMPT},
+        // As wide as the collector's terminal when there is none.
+        BytesCase{"fish_padding_511_columns",
+                  {"fault=fish-padding"},
+                  "",
+                  BANNER + fish_prompt(511),
+                  "\r",
+                  "\r\n" + fish_prompt(511)},
+        // The device's own echo, then the switch off, then the next prompt.
+        BytesCase{"fish_padding_with_paste_codes",
+                  {"fault=fish-padding,paste-codes", "columns=6"},
+                  "",
+                  BANNER + fish_paste_prompt(6),
+                  "x\r",
+                  "x\r\n" + PASTE_OFF + "% Invalid command: x\r\n" +
+                      fish_paste_prompt(6)},
+        BytesCase{"prompt_without_dollar",
+                  {"prompt=r1# "},
+                  "",
+                  BANNER + "r1# ",
+                  "\r\r",
+                  "\r\nr1# \r\nr1# "}),
+    [](const auto &info) { return info.param.name; });
+
+// On a real terminal left cooked: the terminal echoes the Enter typed
+// during the pause, and turns the device's LF into CR LF itself.
+TEST(TerminalEcho, ComesFromACookedTerminal) {
+  int terminal = -1;
+  pid_t child = forkpty(&terminal, nullptr, nullptr, nullptr);
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    std::string binary = testing_support::device_binary();
+    std::vector<std::string> words{binary, "fault=tty-echo",
+                                   "banner_delay_ms=500"};
+    for (const auto &setting : sample_settings(0))
+      words.push_back(setting);
+    std::vector<char *> argv;
+    for (auto &word : words)
+      argv.push_back(word.data());
+    argv.push_back(nullptr);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  ASSERT_EQ(write(terminal, "\r", 1), 1);
+  const std::string expected = "\r\n" + BANNER + PROMPT + PROMPT;
+  std::string seen;
+  char chunk[4096];
+  while (seen.size() < expected.size()) {
+    pollfd entry{terminal, POLLIN, 0};
+    if (poll(&entry, 1, 10'000) != 1)
+      break;
+    ssize_t got = read(terminal, chunk, sizeof chunk);
+    if (got <= 0)
+      break;
+    seen.append(chunk, static_cast<size_t>(got));
+  }
+  EXPECT_EQ(seen, expected);
+  close(terminal);
+  kill(child, SIGKILL);
+  waitpid(child, nullptr, 0);
 }
 
 } // namespace

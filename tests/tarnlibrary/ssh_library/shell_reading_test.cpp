@@ -55,12 +55,10 @@ void PrintTo(const RunCase &c, std::ostream *os) { *os << c.name; }
 class PromptRuns : public testing::TestWithParam<RunCase> {};
 
 TEST_P(PromptRuns, CountsRepeatsOnlyWithNothingBetween) {
-  tarn::PromptFinder finder;
-  finder.stream.end_data = "$";
-  tarn::ShellStep step = tarn::feed(finder, GetParam().bytes);
-  while (step == tarn::ShellStep::SendEnter) // no answer in these bytes
-    step = tarn::advance(finder);
-  tarn::PromptRun run = tarn::current_run(finder.stream);
+  tarn::ShellStream stream;
+  stream.end_data = "$";
+  tarn::take_all(stream, GetParam().bytes);
+  tarn::PromptRun run = tarn::current_run(stream);
   EXPECT_EQ(run.count, GetParam().count);
   if (run.count > 0) {
     EXPECT_EQ(run.prompt, GetParam().prompt);
@@ -78,7 +76,15 @@ INSTANTIATE_TEST_SUITE_P(
         RunCase{"banner_dollars", "Fee US$ 5 in $\r\ndev$ ", 1, "dev$"},
         RunCase{"box_lines", "$$$$\r\n$ hi $\r\n$$$$", 1, "$$$$"},
         RunCase{"bare_prompt_no_echo", "$ $ ", 2, "$"},
-        RunCase{"not_a_prompt", "dev$ \r\nready", 0, ""}),
+        RunCase{"not_a_prompt", "dev$ \r\nready", 0, ""},
+        // Drawn again over itself: the same prompt still.
+        RunCase{"erased_and_redrawn", "dev$ \r\033[Kdev$ ", 1, "dev$"},
+        RunCase{"paste_codes_cr",
+                "\033[?2004hdev$ \033[?2004l\r\033[?2004hdev$ ", 1, "dev$"},
+        RunCase{"cursor_back_draws_nothing", "dev$ \033[K\r\033[5C", 1, "dev$"},
+        RunCase{"three_on_one_line", "\r\ndev$ dev$ dev$ ", 3, "dev$"},
+        RunCase{"dollar_border", "$$$$$$", 1, "$$$$$$"},
+        RunCase{"overwritten_by_output", "dev$ \rActive 5$", 1, "Active 5$"}),
     [](const auto &info) { return info.param.name; });
 
 } // namespace

@@ -4,7 +4,7 @@
 #include "tarnlibrary/process_library/process_library.hpp"
 #include "tarnlibrary/zabbix_library/zabbix_library.hpp"
 #include "tests/support/fake_trapper.hpp"
-#include "tests/tarnlibrary/ssh_library/simulated_device.hpp"
+#include "tests/tarnlibrary/zabbix_library/psk_mode.hpp"
 
 #include <chrono>
 #include <gtest/gtest.h>
@@ -14,21 +14,10 @@ namespace {
 using testing_support::FakeTrapper;
 using testing_support::TrapperReply;
 using Clock = std::chrono::steady_clock;
+using testing_support::psk_mode;
 
 double seconds_since(Clock::time_point start) {
   return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-tarn::ZabbixTls psk_mode(const testing_support::TempDir &dir) {
-  std::string path = dir.path + "/psk.key";
-  testing_support::write_text(
-      path,
-      "00112233445566778899aabbccddeeff00112233445566778899aabbccddeeff\n");
-  tarn::TlsOptions options;
-  options.connect = {"CGNAT_ZABBIX_TLS_CONNECT", "psk"};
-  options.psk_identity = {"CGNAT_ZABBIX_TLS_PSK_IDENTITY", "cgnat-test"};
-  options.psk_file = {"CGNAT_ZABBIX_TLS_PSK_FILE", path};
-  return tarn::ZabbixTls(options);
 }
 
 // Built by a call, not a brace list: GCC 12 at -O3 warns on the latter.

@@ -1,0 +1,65 @@
+#include "tests/end_to_end/shell_device.hpp"
+#include "tests/support/run_binary.hpp"
+
+#include <sstream>
+#include <stdexcept>
+
+namespace testing_support {
+namespace {
+
+const std::string SCRIPTS = std::string(CGNAT_SOURCE_DIR) + "/device_shells/";
+
+RunOptions bash_options() {
+  RunOptions options;
+  options.executable = "/bin/bash";
+  options.time_limit = 30;
+  return options;
+}
+
+} // namespace
+
+ShellDevice::ShellDevice(const ShellDeviceOptions &options) {
+  std::vector<std::string> words{"bash",
+                                 SCRIPTS + "start_shell_device.sh",
+                                 "--dir",
+                                 instance_dir(),
+                                 "--server",
+                                 options.server,
+                                 "--shell",
+                                 options.shell,
+                                 "--profile-delay",
+                                 options.profile_delay};
+  if (options.late_message)
+    words.push_back("--late-message");
+  RunResult started = run_program(words, bash_options());
+  if (started.status != 0) {
+    stop(); // a start killed part-way leaves its user behind
+    throw std::runtime_error("real-shell device did not start: " + started.err);
+  }
+  std::istringstream env(read_text(instance_dir() + "/device.env"));
+  for (std::string line; std::getline(env, line);) {
+    auto equals = line.find('=');
+    std::string key = line.substr(0, equals), value = line.substr(equals + 1);
+    if (key == "DEVICE_HOST")
+      host = value;
+    else if (key == "DEVICE_PORT")
+      port = value;
+    else if (key == "DEVICE_USER")
+      user = value;
+    else if (key == "DEVICE_PASSWORD_FILE")
+      password = read_text(value);
+  }
+}
+
+ShellDevice::~ShellDevice() { stop(); }
+
+void ShellDevice::stop() const {
+  run_program({"bash", SCRIPTS + "stop_shell_device.sh", instance_dir()},
+              bash_options());
+}
+
+std::string ShellDevice::server_log() const {
+  return read_text(instance_dir() + "/server.log");
+}
+
+} // namespace testing_support
