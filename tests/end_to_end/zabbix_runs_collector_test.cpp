@@ -71,7 +71,7 @@ TEST(ZabbixRunsCollector, ServerAndProxyExternalChecksDeliverAll36Values) {
   std::filesystem::create_symlink(testing_support::collector_path(),
                                   scripts.path + "/cgnat-collector");
   std::string state_dir =
-      std::string(CGNAT_BUILD_DIR) + "/zabbix-state-external";
+      testing_support::zabbix_state_dir("zabbix-state-external");
   RunningServer running{
       testing_support::start_zabbix_server(state_dir, scripts.path)};
   testing_support::start_zabbix_proxy(running.server, scripts.path);
