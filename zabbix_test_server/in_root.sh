@@ -9,12 +9,15 @@
 set -euo pipefail
 root=$1
 shift
-mount -t proc proc "$root/proc"
-mount -t sysfs sysfs "$root/sys"
-mount --bind /dev "$root/dev"
-mount --bind /dev/pts "$root/dev/pts"
-mount -t tmpfs -o mode=1777 tmpfs "$root/dev/shm"
-mount --bind /tmp "$root/tmp" # short unix socket folders, seen from both sides
+# The namespace starts as a copy of the machine's: a point that
+# debian13_root.sh has mounted there already is kept as it is.
+at() { mountpoint -q "$root/$1" || mount "${@:2}" "$root/$1"; }
+at proc -t proc proc
+at sys -t sysfs sysfs
+at dev --bind /dev
+at dev/pts --bind /dev/pts
+at dev/shm -t tmpfs -o mode=1777 tmpfs
+at tmp --bind /tmp # short unix socket folders, seen from both sides
 while [[ $1 != -- ]]; do
   if [[ $1 != /tmp/* ]]; then
     mkdir -p "$root$1"
