@@ -20,6 +20,9 @@ that owns a host takes its values, the others redirect).
       template, each with its own interface address, created in batches;
       does not wait for the server to take them)
   zabbix_api.py URL dashboard HOSTNAME   (prints hostid and dashboardid)
+  zabbix_api.py URL export TEMPLATE_YAML TIMEOUT   (7.0: imports it, gives
+      the external check that timeout and prints the template exported in
+      the server's own format)
 """
 import json
 import os
@@ -229,6 +232,22 @@ def import_template(api, port, yaml_path, hosts):
         api.call("item.delete", markers)
 
 
+def export(api, yaml_path, timeout):
+    """The template in the format of the server's release, the external
+    item bounded by timeout: a 6.0 file cannot carry it into 7.0, whose
+    import drops the timeout of every item but HTTP agent and script."""
+    template = import_yaml(api, yaml_path)
+    external = api.call("item.get", {"templateids": [template],
+                                     "filter": {"type": 10},
+                                     "output": ["itemid"]})
+    if len(external) != 1:
+        raise SystemExit("o template deveria ter um só item externo")
+    api.call("item.update", {"itemid": external[0]["itemid"],
+                             "timeout": timeout})
+    print(api.call("configuration.export", {
+        "format": "yaml", "options": {"templates": [template]}}), end="")
+
+
 def dashboard(api, host):
     """The host's id and the first dashboard of the template it links.
 
@@ -272,6 +291,9 @@ def main(argv):
     elif command == "import" and len(argv) >= 6:
         api.login()
         import_template(api, argv[3], argv[4], argv[5:])
+    elif command == "export" and len(argv) == 5:
+        api.login()
+        export(api, argv[3], argv[4])
     elif command == "dashboard" and len(argv) == 4:
         api.login()
         dashboard(api, argv[3])
