@@ -251,10 +251,11 @@ def export(api, yaml_path, timeout):
 def dashboard(api, host):
     """The host's id and the first dashboard of the template it links.
 
-    Also makes British English the default language: the only one the
-    frontend shows without a system locale (others print a warning over
-    every widget)."""
-    api.call("settings.update", {"default_lang": "en_GB"})
+    Also makes the release's own English the default language: the only
+    one the frontend shows without a system locale (British in 6.0, US in
+    7.0; others print a warning over every widget)."""
+    api.call("settings.update",
+             {"default_lang": "en_GB" if api.release == "6.0" else "en_US"})
     found = api.call("host.get", {"filter": {"host": [host]},
                                   "selectParentTemplates": ["templateid"]})
     if not found:
