@@ -68,8 +68,9 @@ server_version() {
   fi
 }
 
-# A user's numeric id in the release's system (the root has its own).
-user_id() { awk -F: -v u="$1" '$1 == u { print $3 }' "$ZBX_ROOT/etc/passwd"; }
+# A user's numeric "uid:gid" in the release's system (the root has its own),
+# for chown.
+user_ids() { awk -F: -v u="$1" '$1 == u { print $3 ":" $4 }' "$ZBX_ROOT/etc/passwd"; }
 
 # A TCP port in 20000-32767 nobody listens on (zabbix_server refuses ports
 # above 32767, where the kernel's ephemeral range starts).

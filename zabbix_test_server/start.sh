@@ -37,12 +37,12 @@ release_settings # the env file's release was the earlier run's
 # itself takes 15 s or more, a copy of its data directory well under one.
 version=$(server_version)
 SNAPSHOT=$CACHE_DIR/zabbix-${version//[^0-9A-Za-z.]/_}-pg$(basename "$(dirname "$PG_BIN")")-v1.tar
-pg_uid=$(user_id postgres)
+pg_owner=$(user_ids postgres)
 make_snapshot() { # runs in a subshell: its variables and trap stay there
   php='' pg='' php_port=''
   work=$(mktemp -d "$CACHE_DIR/build.XXXXXX")
   sock=$(mktemp -d /tmp/zbxs.XXXXXX)
-  chown "$pg_uid:$pg_uid" "$work" "$sock"
+  chown "$pg_owner" "$work" "$sock"
   trap 'stop_pid "$php" "php -S 127.0.0.1:$php_port"; stop_pid "$pg" "$work/pgdata" INT; rm -rf "$work" "$sock"' EXIT
   say "criando o instantâneo do banco (uma vez): $SNAPSHOT"
   in_root "$work"
@@ -82,7 +82,7 @@ trap cleanup_on_error EXIT # die exits without raising ERR
 
 rm -rf "$STATE/pgdata" "$STATE"/*.log
 tar -C "$STATE" -xf "$SNAPSHOT"
-chown -R "$pg_uid:$pg_uid" "$STATE/pgdata" "$SOCK"
+chown -R "$pg_owner" "$STATE/pgdata" "$SOCK"
 chmod 755 "$SOCK"
 pg=$(start_postgres "$STATE/pgdata" "$SOCK")
 pids+=("$pg")
