@@ -1,6 +1,6 @@
 # Shared pieces of the private Zabbix test server scripts (sourced, not run).
 
-PG_BIN=/usr/lib/postgresql/15/bin
+PG_CLIENT_BIN=/usr/lib/postgresql/15/bin # this machine's; serves either server
 ZBX_FRONTEND=/usr/share/zabbix
 ZBX_SCHEMA=/usr/share/zabbix-server-pgsql
 ZBX_DB=zabbix
@@ -15,6 +15,62 @@ die() {
   say "ERRO: $*"
   exit 1
 }
+
+# ZABBIX_RELEASE picks the server: 6.0 (this machine's Debian 12 packages)
+# or 7.0 (Debian 13's, in the root scripts/debian13_root.sh keeps, put there
+# by debian13_zabbix.sh). Paths such as PG_BIN and ZBX_SCHEMA are inside
+# ZBX_ROOT (empty for 6.0); IN_ROOT runs a command there (see in_root.sh).
+release_settings() {
+  ZBX_RELEASE=${ZABBIX_RELEASE:-6.0}
+  ZBX_PROXY_DIR=/opt/zabbix-proxy-sqlite3 # in the root (7.0)
+  case $ZBX_RELEASE in
+    6.0)
+      ZBX_ROOT=
+      PG_BIN=/usr/lib/postgresql/15/bin
+      ;;
+    7.0)
+      ZBX_ROOT=${CGNAT_DEBIAN13_ROOT:-/var/cache/cgnat-collector/debian13-root}
+      PG_BIN=/usr/lib/postgresql/17/bin
+      ;;
+    *) die "ZABBIX_RELEASE=$ZBX_RELEASE: use 6.0 ou 7.0" ;;
+  esac
+}
+release_settings
+
+# The command prefix that runs a program in the release's root with DIRs
+# (and /tmp) at their own paths, keeping its pid; empty for 6.0.
+in_root() { # DIR...
+  IN_ROOT=()
+  [[ -z $ZBX_ROOT ]] && return 0
+  [[ -x $ZBX_ROOT/usr/sbin/zabbix_server ]] ||
+    die "Zabbix 7.0 ausente em $ZBX_ROOT: rode zabbix_test_server/debian13_zabbix.sh"
+  IN_ROOT=(unshare --mount --propagation private -- bash "$HERE/in_root.sh" "$ZBX_ROOT" "$@" --)
+}
+
+# The folders a root's poller needs for the external checks in DIR: DIR and
+# where each of its symbolic links leads.
+external_dirs() { # DIR
+  [[ -n $1 ]] || return 0
+  local entry
+  echo "$1"
+  for entry in "$1"/*; do
+    [[ -L $entry ]] && dirname "$(readlink -f "$entry")"
+  done
+  return 0
+}
+
+# The release's server package version (the snapshot's name).
+server_version() {
+  if [[ -n $ZBX_ROOT ]]; then
+    chroot "$ZBX_ROOT" dpkg-query -W -f='${Version}' zabbix-server-pgsql
+  else
+    dpkg-query -W -f='${Version}' zabbix-server-pgsql
+  fi
+}
+
+# A user's numeric "uid:gid" in the release's system (the root has its own),
+# for chown.
+user_ids() { awk -F: -v u="$1" '$1 == u { print $3 ":" $4 }' "$ZBX_ROOT/etc/passwd"; }
 
 # A TCP port in 20000-32767 nobody listens on (zabbix_server refuses ports
 # above 32767, where the kernel's ephemeral range starts).
@@ -54,13 +110,14 @@ retry_for() {
 # Starts postgres on data dir $1 with its socket in $2; prints its pid.
 start_postgres() {
   local data=$1 sock=$2
-  setpriv --reuid=postgres --regid=postgres --init-groups -- \
+  in_root "$(dirname "$data")"
+  "${IN_ROOT[@]}" setpriv --reuid=postgres --regid=postgres --init-groups -- \
     "$PG_BIN/postgres" -D "$data" -k "$sock" -p "$ZBX_PG_PORT" \
     -c listen_addresses= -c fsync=off -c synchronous_commit=off \
     -c full_page_writes=off -c logging_collector=off \
     >>"$data/../postgres.log" 2>&1 </dev/null &
   local pid=$!
-  if ! retry_for 30 "$PG_BIN/pg_isready" -q -h "$sock" -p "$ZBX_PG_PORT"; then
+  if ! retry_for 30 "$PG_CLIENT_BIN/pg_isready" -q -h "$sock" -p "$ZBX_PG_PORT"; then
     kill "$pid" 2>/dev/null || true
     die "postgres não respondeu em 30 s (veja $data/../postgres.log)"
   fi
@@ -70,8 +127,8 @@ start_postgres() {
 # The frontend reads its database only from this file, so it takes the
 # database from each php -S process's environment: instances never mix.
 write_frontend_conf() {
-  local tmp
-  tmp=$(mktemp /etc/zabbix/.zabbix.conf.php.XXXXXX)
+  local tmp conf=$ZBX_ROOT/etc/zabbix/zabbix.conf.php
+  tmp=$(mktemp "$ZBX_ROOT/etc/zabbix/.zabbix.conf.php.XXXXXX")
   cat >"$tmp" <<'EOF'
 <?php
 // Written by the cgnat-collector test scripts; the database comes from the
@@ -92,12 +149,16 @@ $DB['CIPHER_LIST'] = '';
 $DB['VAULT_URL'] = '';
 $DB['VAULT_DB_PATH'] = '';
 $DB['VAULT_TOKEN'] = '';
+$DB['VAULT'] = '';
+$DB['VAULT_CERT_FILE'] = '';
+$DB['VAULT_KEY_FILE'] = '';
+$DB['VAULT_PREFIX'] = '';
 $DB['DOUBLE_IEEE754'] = true;
 $ZBX_SERVER_NAME = 'cgnat-test';
 $IMAGE_FORMAT_DEFAULT = IMAGE_FORMAT_PNG;
 EOF
   chmod 644 "$tmp"
-  mv -f "$tmp" /etc/zabbix/zabbix.conf.php
+  mv -f "$tmp" "$conf"
 }
 
 # Starts php -S for the frontend API on port $1 against socket dir $2;
@@ -105,8 +166,9 @@ EOF
 start_php() {
   local port=$1 sock=$2 log=$3
   write_frontend_conf
+  in_root
   CGNAT_ZBX_PG_SOCKET=$sock CGNAT_ZBX_PG_PORT=$ZBX_PG_PORT \
-    php -S "127.0.0.1:$port" -t "$ZBX_FRONTEND" >>"$log" 2>&1 </dev/null &
+    "${IN_ROOT[@]}" php -S "127.0.0.1:$port" -t "$ZBX_FRONTEND" >>"$log" 2>&1 </dev/null &
   local pid=$!
   if ! retry_for 30 python3 "$HERE/zabbix_api.py" "http://127.0.0.1:$port/api_jsonrpc.php" ping; then
     kill "$pid" 2>/dev/null || true

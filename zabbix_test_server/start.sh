@@ -1,7 +1,9 @@
 #!/bin/bash
-# Starts a private Zabbix 6.0 server (PostgreSQL, zabbix_server, php -S for
-# the API) on loopback and writes STATE_DIR/env for tests to source.
-# Usage: start.sh [STATE_DIR]   (default /var/tmp/cgnat-zabbix-state)
+# Starts a private Zabbix server (PostgreSQL, zabbix_server, php -S for the
+# API) on loopback and writes STATE_DIR/env for tests to source.
+# Usage: [ZABBIX_RELEASE=6.0|7.0] start.sh [STATE_DIR]
+#   (default /var/tmp/cgnat-zabbix-state; 6.0 by default, 7.0 runs Debian
+#   13's packages in the Debian 13 root: see lib.sh)
 # With CGNAT_ZBX_TLS_CA_FILE, CGNAT_ZBX_TLS_CERT_FILE and CGNAT_ZBX_TLS_KEY_FILE
 # set, the server also takes certificate connections (make_tls_files.sh).
 # CGNAT_ZBX_TRAPPERS: the server's StartTrappers (2); proxies deliver there.
@@ -29,19 +31,22 @@ if [[ -f $ENV_FILE ]]; then
   say "restos de uma execução anterior em $STATE: parando"
   "$HERE/stop.sh" "$STATE"
 fi
+release_settings # the env file's release was the earlier run's
 
 # The freshly imported database, cached per package version: the import
 # itself takes 15 s or more, a copy of its data directory well under one.
-version=$(dpkg-query -W -f='${Version}' zabbix-server-pgsql)
-SNAPSHOT=$CACHE_DIR/zabbix-${version//[^0-9A-Za-z.]/_}-pg15-v1.tar
+version=$(server_version)
+SNAPSHOT=$CACHE_DIR/zabbix-${version//[^0-9A-Za-z.]/_}-pg$(basename "$(dirname "$PG_BIN")")-v1.tar
+pg_owner=$(user_ids postgres)
 make_snapshot() { # runs in a subshell: its variables and trap stay there
   php='' pg='' php_port=''
   work=$(mktemp -d "$CACHE_DIR/build.XXXXXX")
   sock=$(mktemp -d /tmp/zbxs.XXXXXX)
-  chown postgres: "$work" "$sock"
+  chown "$pg_owner" "$work" "$sock"
   trap 'stop_pid "$php" "php -S 127.0.0.1:$php_port"; stop_pid "$pg" "$work/pgdata" INT; rm -rf "$work" "$sock"' EXIT
   say "criando o instantâneo do banco (uma vez): $SNAPSHOT"
-  setpriv --reuid=postgres --regid=postgres --init-groups -- \
+  in_root "$work"
+  "${IN_ROOT[@]}" setpriv --reuid=postgres --regid=postgres --init-groups -- \
     "$PG_BIN/initdb" -D "$work/pgdata" -U "$ZBX_DB_USER" --auth=trust -E UTF8 \
     --locale=C >"$work/initdb.log"
   pg=$(start_postgres "$work/pgdata" "$sock")
@@ -49,7 +54,7 @@ make_snapshot() { # runs in a subshell: its variables and trap stay there
   "${psql[@]}" -d postgres -c "CREATE DATABASE $ZBX_DB"
   for part in schema images data; do
     say "importando $part.sql.gz"
-    zcat "$ZBX_SCHEMA/$part.sql.gz" | "${psql[@]}" -d "$ZBX_DB" >/dev/null
+    zcat "$ZBX_ROOT$ZBX_SCHEMA/$part.sql.gz" | "${psql[@]}" -d "$ZBX_DB" >/dev/null
   done
   php_port=$(free_port)
   php=$(start_php "$php_port" "$sock" "$work/php.log")
@@ -77,7 +82,7 @@ trap cleanup_on_error EXIT # die exits without raising ERR
 
 rm -rf "$STATE/pgdata" "$STATE"/*.log
 tar -C "$STATE" -xf "$SNAPSHOT"
-chown -R postgres: "$STATE/pgdata" "$SOCK"
+chown -R "$pg_owner" "$STATE/pgdata" "$SOCK"
 chmod 755 "$SOCK"
 pg=$(start_postgres "$STATE/pgdata" "$SOCK")
 pids+=("$pg")
@@ -90,6 +95,14 @@ if [[ -n ${CGNAT_ZBX_EXTERNAL_SCRIPTS:-} ]]; then
   pollers=1
   external=("ExternalScripts=$CGNAT_ZBX_EXTERNAL_SCRIPTS" "Timeout=${CGNAT_ZBX_TIMEOUT:-3}")
 fi
+# 7.0's new poller kinds, none wanted here.
+release_pollers=()
+[[ $ZBX_RELEASE == 6.0 ]] || release_pollers=(StartAgentPollers=0 StartHTTPAgentPollers=0
+  StartSNMPPollers=0 StartBrowserPollers=0 StartConnectors=0)
+# The server in the root sees its files, the external checks and the
+# collector they lead to at their own paths.
+in_root "$STATE" $(external_dirs "${CGNAT_ZBX_EXTERNAL_SCRIPTS:-}") \
+  ${CGNAT_ZBX_TLS_CERT_FILE:+"$(dirname "$CGNAT_ZBX_TLS_CA_FILE")" "$(dirname "$CGNAT_ZBX_TLS_CERT_FILE")" "$(dirname "$CGNAT_ZBX_TLS_KEY_FILE")"}
 
 # Another instance may take the port between the check and the bind: retry.
 for attempt in 1 2 3; do
@@ -130,12 +143,13 @@ EOF
   optional_setting "$STATE/zabbix_server.conf" HistoryCacheSize CGNAT_ZBX_HISTORY_CACHE_SIZE
   optional_setting "$STATE/zabbix_server.conf" HistoryIndexCacheSize CGNAT_ZBX_HISTORY_INDEX_CACHE_SIZE
   ((${#external[@]} == 0)) || printf '%s\n' "${external[@]}" >>"$STATE/zabbix_server.conf"
+  ((${#release_pollers[@]} == 0)) || printf '%s\n' "${release_pollers[@]}" >>"$STATE/zabbix_server.conf"
   if [[ -n ${CGNAT_ZBX_TLS_CERT_FILE:-} ]]; then
     printf 'TLSCAFile=%s\nTLSCertFile=%s\nTLSKeyFile=%s\n' "$CGNAT_ZBX_TLS_CA_FILE" \
       "$CGNAT_ZBX_TLS_CERT_FILE" "$CGNAT_ZBX_TLS_KEY_FILE" >>"$STATE/zabbix_server.conf"
   fi
   # The collector the pollers start delivers to this server's trapper.
-  CGNAT_ZABBIX_SERVER=127.0.0.1:$port setsid zabbix_server -f -c "$STATE/zabbix_server.conf" >>"$STATE/zabbix_server.out" 2>&1 </dev/null &
+  CGNAT_ZABBIX_SERVER=127.0.0.1:$port setsid "${IN_ROOT[@]}" zabbix_server -f -c "$STATE/zabbix_server.conf" >>"$STATE/zabbix_server.out" 2>&1 </dev/null &
   zbx=$!
   pids+=("-$zbx")
   if retry_for 30 bash -c "kill -0 $zbx && zabbix_sender -z 127.0.0.1 -p $port -s cgnat-ready -k ready -o 1 | grep -q 'processed: 1'"; then
@@ -151,6 +165,7 @@ php=$(start_php "$php_port" "$SOCK" "$STATE/php.log")
 pids+=("$php")
 
 cat >"$ENV_FILE.tmp" <<EOF
+ZBX_RELEASE=$ZBX_RELEASE
 ZBX_STATE_DIR=$STATE
 ZBX_TRAPPER_PORT=$port
 ZBX_TRAPPER_ADDRESS=127.0.0.1:$port

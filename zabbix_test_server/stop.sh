@@ -16,10 +16,13 @@ source "$ENV_FILE"
 # Each pattern names this instance only, so a reused pid is left alone.
 api=${ZBX_API_URL#http://}
 stop_pid "$ZBX_PHP_PID" "php -S ${api%%/*}"
-if [[ -n ${ZBX_PROXY_PID:-} ]]; then
-  stop_pid "$ZBX_PROXY_PID" "$ZBX_STATE_DIR/proxy/zabbix_proxy.conf" TERM group
-  case $ZBX_PROXY_SOCKET_DIR in /tmp/zbxp.*) rm -rf "$ZBX_PROXY_SOCKET_DIR" ;; esac
-fi
+for proxy_dir in "$ZBX_STATE_DIR"/proxy "$ZBX_STATE_DIR"/proxy-*; do
+  [[ -f $proxy_dir/env ]] || continue
+  source "$proxy_dir/env"
+  stop_pid "$PROXY_PID" "$proxy_dir/zabbix_proxy.conf" TERM group
+  case $PROXY_SOCKET_DIR in /tmp/zbxp.*) rm -rf "$PROXY_SOCKET_DIR" ;; esac
+  rm -f "$proxy_dir/env"
+done
 stop_pid "$ZBX_SERVER_PID" "$ZBX_STATE_DIR/zabbix_server.conf" TERM group
 stop_pid "$ZBX_POSTGRES_PID" "$ZBX_STATE_DIR/pgdata" INT
 case $ZBX_PG_SOCKET_DIR in /tmp/zbx.*) rm -rf "$ZBX_PG_SOCKET_DIR" ;; esac

@@ -14,14 +14,15 @@
 namespace {
 
 struct TemplateItem {
-  std::string type, key, value_type, valuemap, description, master;
+  std::string type, key, value_type, valuemap, description, master, timeout;
 };
 
 const std::string TEMPLATE = "CGNAT Linux by SSH";
 
-std::string template_text() {
-  std::ifstream file(std::string(CGNAT_SOURCE_DIR) +
-                     "/zabbix_template/cgnat_collector.yaml");
+// The 6.0 file by default; cgnat_collector_7.0.yaml is its 7.0 form.
+std::string template_text(const std::string &name = "cgnat_collector.yaml") {
+  std::ifstream file(std::string(CGNAT_SOURCE_DIR) + "/zabbix_template/" +
+                     name);
   std::stringstream text;
   text << file.rdbuf();
   return text.str();
@@ -61,6 +62,7 @@ std::vector<TemplateItem> template_items(const std::string &text) {
       field("  name", items.back().valuemap); // under "valuemap:"
       field("description", items.back().description);
       field("  key", items.back().master); // under "master_item:"
+      field("timeout", items.back().timeout);
     }
   }
   return items;
@@ -263,5 +265,40 @@ TEST(TemplateFile, DashboardWidgetsNameTheTemplateGraphs) {
 INSTANTIATE_TEST_SUITE_P(Template, OperatorTrigger,
                          testing::ValuesIn(operator_triggers()),
                          [](const auto &info) { return info.param.name; });
+
+} // namespace
+
+namespace {
+
+// "type key value_type valuemap master timeout" of each item, sorted: the
+// 7.0 export lists items in its own order and leaves out value types equal
+// to its default, unsigned.
+std::multiset<std::string> item_rows(const std::string &text,
+                                     const std::string &default_type = "") {
+  std::multiset<std::string> rows;
+  for (const auto &item : template_items(text))
+    rows.insert(item.type + " " + item.key + " " +
+                (item.value_type.empty() ? default_type : item.value_type) +
+                " " + item.valuemap + " " + item.master + " " + item.timeout);
+  return rows;
+}
+
+// The 7.0 form is exported from a real 7.0 server by make_7.0.sh: a change
+// to the 6.0 file without a new export shows here.
+TEST(TemplateFile, SevenZeroFormHasTheSameItemsAndTriggersAndTheTimeout) {
+  std::string six = template_text(),
+              seven = template_text("cgnat_collector_7.0.yaml");
+  auto expected = item_rows(six);
+  std::multiset<std::string> adjusted;
+  for (std::string row : expected)
+    adjusted.insert(row.starts_with("EXTERNAL ") ? row + "30s" : row);
+  EXPECT_EQ(item_rows(seven, "UNSIGNED"), adjusted);
+  auto six_triggers = trigger_expressions(six),
+       seven_triggers = trigger_expressions(seven);
+  EXPECT_EQ(
+      std::multiset<std::string>(six_triggers.begin(), six_triggers.end()),
+      std::multiset<std::string>(seven_triggers.begin(), seven_triggers.end()));
+  EXPECT_NE(seven.find("  version: '7.0'"), std::string::npos);
+}
 
 } // namespace

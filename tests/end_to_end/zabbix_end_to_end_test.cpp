@@ -1,5 +1,5 @@
-// Against a real Zabbix 6.0 server: the template's items, the reference
-// sender and our own sending component.
+// Against a real Zabbix server (6.0, or 7.0 with ZABBIX_RELEASE=7.0): the
+// template's items, the reference sender and our own sending component.
 #include "LINUX/collection/catalogue.hpp"
 #include "tarnlibrary/zabbix_library/zabbix_library.hpp"
 #include "tests/support/loopback.hpp"
@@ -66,6 +66,16 @@ TEST(ZabbixServer, TemplateGivesTheHostExactlyTheCollectorsTrapperItems) {
                 "SELECT count(*) FROM dashboard d JOIN hosts t ON "
                 "t.hostid=d.templateid WHERE t.host='CGNAT Linux by SSH'"),
             std::vector<std::string>{"1"});
+  // 7.0 bounds the external check by the item's own timeout (3 s when
+  // unset): its form of the template sets one.
+  if (testing_support::zabbix_release() != "6.0") {
+    EXPECT_EQ(testing_support::query(
+                  zabbix_server(),
+                  "SELECT i.timeout FROM items i JOIN hosts h USING (hostid) "
+                  "WHERE i.type=10 AND h.host=" +
+                      testing_support::sql_text(HOST)),
+              std::vector<std::string>{"30s"});
+  }
 }
 
 TEST(ZabbixServer, ReferenceSenderValueReachesHistory) {

@@ -85,7 +85,7 @@ for link in /usr/lib/zabbix/externalscripts/$package /etc/zabbix/externalscripts
   out=$("$link" version) || fail "$link version terminou com erro"
   grep -qF "$link  1.0.0" <<<"$out" || fail "$link version mostrou: $out"
 done
-for file in cgnat_collector.yaml README.md; do
+for file in cgnat_collector.yaml cgnat_collector_7.0.yaml README.md; do
   cmp -s "/usr/share/$package/$file" "$root/zabbix_template/$file" ||
     fail "/usr/share/$package/$file difere de zabbix_template/$file"
 done

@@ -3,6 +3,7 @@
 #include "tests/support/run_binary.hpp"
 
 #include <chrono>
+#include <cstdlib>
 #include <fstream>
 #include <map>
 #include <optional>
@@ -68,6 +69,16 @@ void reap_adopted_children() {
 
 } // namespace
 
+std::string zabbix_release() {
+  const char *release = std::getenv("ZABBIX_RELEASE");
+  return release && *release ? release : "6.0";
+}
+
+std::string zabbix_state_dir(const std::string &name) {
+  std::string dir = std::string(CGNAT_BUILD_DIR) + "/" + name;
+  return zabbix_release() == "6.0" ? dir : dir + "-" + zabbix_release();
+}
+
 ZabbixServer start_zabbix_server(const std::string &state_dir,
                                  const std::string &external_scripts) {
   prctl(PR_SET_CHILD_SUBREAPER, 1);
@@ -84,18 +95,26 @@ ZabbixServer start_zabbix_server(const std::string &state_dir,
 
 void import_template(const ZabbixServer &server,
                      const std::vector<std::string> &hosts,
-                     const std::string &host_macros, const std::string &proxy) {
+                     const std::string &host_macros, const std::string &proxy,
+                     const std::string &proxy_group) {
   std::vector<std::string> words{SCRIPTS + "import_template.sh"};
   words.insert(words.end(), hosts.begin(), hosts.end());
   run_script(words, server.state_dir, 180,
              {{"CGNAT_ZBX_HOST_MACROS", host_macros},
-              {"CGNAT_ZBX_HOST_PROXY", proxy}});
+              {"CGNAT_ZBX_HOST_PROXY", proxy},
+              {"CGNAT_ZBX_HOST_PROXY_GROUP", proxy_group}});
 }
 
 std::string start_zabbix_proxy(const ZabbixServer &server,
-                               const std::string &external_scripts) {
-  run_script({SCRIPTS + "start_proxy.sh", server.state_dir}, server.state_dir,
-             120, {{"CGNAT_ZBX_EXTERNAL_SCRIPTS", external_scripts}});
+                               const std::string &external_scripts,
+                               const std::string &name,
+                               const std::string &group) {
+  std::vector<std::string> words{SCRIPTS + "start_proxy.sh", server.state_dir,
+                                 name};
+  if (!group.empty())
+    words.push_back(group);
+  run_script(words, server.state_dir, 120,
+             {{"CGNAT_ZBX_EXTERNAL_SCRIPTS", external_scripts}});
   return read_env_file(server.state_dir + "/env").at("ZBX_PROXY_PORT");
 }
 
@@ -171,7 +190,7 @@ ZabbixEnvironment::ZabbixEnvironment(std::string state_name,
     : state_name_(std::move(state_name)), hosts_(std::move(hosts)) {}
 
 void ZabbixEnvironment::SetUp() {
-  std::string state_dir = std::string(CGNAT_BUILD_DIR) + "/" + state_name_;
+  std::string state_dir = zabbix_state_dir(state_name_);
   try {
     // A run killed before its TearDown leaves its server behind: begin fresh.
     run_script({SCRIPTS + "stop.sh", state_dir}, state_dir, 60);
