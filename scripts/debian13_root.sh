@@ -13,6 +13,11 @@
 #                                    the same path inside; the file systems are
 #                                    mounted for the command only (unless
 #                                    `mount` already did) and released on exit
+# debian13_root.sh locked COMMAND... COMMAND on this machine, holding the
+#                                    root's lock throughout, so that what it
+#                                    installs in the root stays as it left it
+#                                    between its own `run`s (those, and
+#                                    `create`, then skip the lock)
 # CGNAT_DEBIAN13_ROOT: where the root lives (default
 # /var/cache/cgnat-collector/debian13-root). Run as root.
 # The archive is the one this machine's apt already uses.
@@ -62,6 +67,14 @@ wanted_packages() {
   } | grep -v '^$' | sort -u
 }
 
+# Waits for the root's lock, unless a `locked` command around this one holds
+# it.
+take_lock() {
+  [ -n "${CGNAT_DEBIAN13_LOCKED:-}" ] && return 0
+  exec 9>"$lock"
+  flock 9
+}
+
 is_mounted() { findmnt -rn --mountpoint "$1" >/dev/null; }
 
 # What this invocation mounted, released by release_mounts.
@@ -105,8 +118,7 @@ release_mounts() {
 
 create() {
   mkdir -p "$(dirname "$root")"
-  exec 9>"$lock"
-  flock 9
+  take_lock
   local started=$SECONDS
   if [ ! -x "$root/usr/bin/apt-get" ]; then
     local fresh=$root.new
@@ -152,8 +164,7 @@ run() {
   done
   [ $# -gt 0 ] || die "run sem comando"
   [ -x "$root/usr/bin/apt-get" ] || die "$root não existe: rode '$0 create' antes"
-  exec 9>"$lock"
-  flock 9
+  take_lock
   local dir
   trap release_mounts EXIT
   mount_all
@@ -181,5 +192,11 @@ case "${1:-}" in
     mount_all >/dev/null ;;
   unmount) unmount_points "${mount_points[@]/#/$root/}" ;;
   run) shift; run "$@" ;;
-  *) echo "uso: $0 create | mount | unmount | run [--bind DIR]... -- COMANDO..." >&2; exit 2 ;;
+  locked)
+    shift
+    [ $# -gt 0 ] || die "locked sem comando"
+    mkdir -p "$(dirname "$root")"
+    # -o: the lock stays with flock itself, not with daemons COMMAND starts.
+    CGNAT_DEBIAN13_LOCKED=1 exec flock -o "$lock" "$@" ;;
+  *) echo "uso: $0 create | mount | unmount | run [--bind DIR]... -- COMANDO... | locked COMANDO..." >&2; exit 2 ;;
 esac

@@ -47,10 +47,23 @@ in_root() { # DIR...
   IN_ROOT=(unshare --mount --propagation private -- bash "$HERE/in_root.sh" "$ZBX_ROOT" "$@" --)
 }
 
-# The folders a root's poller needs for the external checks in DIR: DIR and
-# where each of its symbolic links leads.
-external_dirs() { # DIR
+# A folder inside the release's root (the root's own
+# /etc/zabbix/externalscripts, filled by a package installed there) is the
+# root's: its daemons name it by its path there, and nothing is bound.
+inside_root() { [[ -n $ZBX_ROOT && $1 == "$ZBX_ROOT"/* ]]; }
+
+# ExternalScripts=DIR as the release's daemons see it; nothing without DIR.
+external_setting() { # DIR
   [[ -n $1 ]] || return 0
+  local dir=$1
+  if inside_root "$dir"; then dir=${dir#"$ZBX_ROOT"}; fi
+  echo "ExternalScripts=$dir"
+}
+
+# The folders a root's poller needs for the external checks in DIR: DIR and
+# where each of its symbolic links leads (none for the root's own DIR).
+external_dirs() { # DIR
+  [[ -n $1 ]] && ! inside_root "$1" || return 0
   local entry
   echo "$1"
   for entry in "$1"/*; do

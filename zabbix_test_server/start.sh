@@ -88,12 +88,13 @@ pg=$(start_postgres "$STATE/pgdata" "$SOCK")
 pids+=("$pg")
 
 # CGNAT_ZBX_EXTERNAL_SCRIPTS=DIR: the server's pollers run the external
-# checks found in DIR, with CGNAT_ZBX_TIMEOUT (default 3) seconds as bound.
+# checks found in DIR, with CGNAT_ZBX_TIMEOUT (default 3) seconds as bound;
+# on 7.0 a DIR inside the root is the root's own (lib.sh, inside_root).
 pollers=0
 external=()
 if [[ -n ${CGNAT_ZBX_EXTERNAL_SCRIPTS:-} ]]; then
   pollers=1
-  external=("ExternalScripts=$CGNAT_ZBX_EXTERNAL_SCRIPTS" "Timeout=${CGNAT_ZBX_TIMEOUT:-3}")
+  external=("$(external_setting "$CGNAT_ZBX_EXTERNAL_SCRIPTS")" "Timeout=${CGNAT_ZBX_TIMEOUT:-3}")
 fi
 # 7.0's new poller kinds, none wanted here.
 release_pollers=()

@@ -78,7 +78,7 @@ CONF
   optional_setting "$DIR/zabbix_proxy.conf" CacheSize CGNAT_ZBX_PROXY_CACHE_SIZE
   optional_setting "$DIR/zabbix_proxy.conf" HistoryCacheSize CGNAT_ZBX_PROXY_HISTORY_CACHE_SIZE
   optional_setting "$DIR/zabbix_proxy.conf" HistoryIndexCacheSize CGNAT_ZBX_PROXY_HISTORY_INDEX_CACHE_SIZE
-  optional_setting "$DIR/zabbix_proxy.conf" ExternalScripts CGNAT_ZBX_EXTERNAL_SCRIPTS
+  external_setting "${CGNAT_ZBX_EXTERNAL_SCRIPTS:-}" >>"$DIR/zabbix_proxy.conf"
   # The collector the pollers start delivers to this proxy's trapper.
   CGNAT_ZABBIX_SERVER=127.0.0.1:$port setsid "${IN_ROOT[@]}" "$PROXY" -f -c "$DIR/zabbix_proxy.conf" \
     >>"$DIR/zabbix_proxy.out" 2>&1 </dev/null &

@@ -1,10 +1,9 @@
 #!/usr/bin/env bash
 # The steps of debian13_test.sh that run inside the Debian 13 root.
-# Usage: debian13_inside.sh SOURCE_DIR WORK_DIR DEVICE_ENV
+# Usage: debian13_inside.sh install SOURCE_DIR WORK_DIR DEVICE_ENV
+#          (build, tests, package, install, debug runs; the package stays)
+#        debian13_inside.sh purge
 set -euo pipefail
-src=$1 work=$2
-# shellcheck disable=SC1090
-. "$3"
 package=cgnat-collector
 
 say() { printf '[debian13] %s\n' "$*" >&2; }
@@ -13,10 +12,18 @@ fail() {
   exit 1
 }
 installed() { [[ $(dpkg-query -W -f='${Status}' "$package" 2>/dev/null) == *" installed" ]]; }
-cleanup() {
-  if installed; then dpkg --purge "$package" >/dev/null || true; fi
-}
-trap cleanup EXIT
+
+if [[ ${1:-} == purge ]]; then
+  if installed; then
+    log=$(dpkg --purge "$package" 2>&1) || { printf '%s\n' "$log" >&2; fail "dpkg --purge falhou"; }
+  fi
+  ! installed || fail "$package continua instalado"
+  exit 0
+fi
+[[ ${1:-} == install ]] || fail "uso: $0 install SOURCE_DIR WORK_DIR DEVICE_ENV | purge"
+src=$2 work=$3
+# shellcheck disable=SC1090
+. "$4"
 
 step=$SECONDS
 cmake -S "$src" -B "$work/build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
@@ -64,7 +71,3 @@ for collector in "/usr/bin/$package" "$work/cgnat-collector-host"; do
   [[ -n $icu ]] || fail "$collector não abriu a ICU para o texto não ASCII"
   say "$collector: relatório completo, ICU aberta ($icu)"
 done
-
-dpkg --purge "$package" >"$work/purge.log" 2>&1 || { cat "$work/purge.log" >&2; fail "dpkg --purge falhou"; }
-installed && fail "$package continua instalado"
-say "removido"
