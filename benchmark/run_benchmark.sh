@@ -28,42 +28,39 @@
 # /var/tmp/cgnat-bench-zabbix); one already running there is reused and
 # left running.
 # CGNAT_BENCH_PARTS: which of "compare tls growth" to run (default all).
+# CGNAT_BENCH_SHARED=no: no collector linked against the shared libraries
+# (one build less; the CPU figures go without that line).
+# CGNAT_BENCH_DEBIAN13=yes: the collector, its build (BUILD_DIR default
+# build-bench-debian13), ssh and zabbix_sender are those of the Debian 13
+# root (scripts/debian13_root.sh; sshpass, openssh-client, zabbix-sender,
+# time and python3 installed there by hand; entered as the 7.0 test servers
+# enter it, zabbix_test_server/in_root.sh), against Zabbix 7.0; the device
+# stays on this machine, CGNAT_BENCH_DEVICE (default
+# build-bench/device_simulator/cgnat-device, built here).
 set -euo pipefail
 
 runs=${1:-11}
 here=$(cd "$(dirname "$0")/.." && pwd)
-build=${2:-$here/build-bench}
-zbx_state=${CGNAT_BENCH_ZBX_STATE:-/var/tmp/cgnat-bench-zabbix}
+debian13=${CGNAT_BENCH_DEBIAN13:-no}
+if [ "$debian13" = yes ]; then
+  export ZABBIX_RELEASE=7.0
+  build=${2:-$here/build-bench-debian13}
+  zbx_state=${CGNAT_BENCH_ZBX_STATE:-/var/tmp/cgnat-bench-zabbix-7.0}
+  device=${CGNAT_BENCH_DEVICE:-$here/build-bench/device_simulator/cgnat-device}
+else
+  build=${2:-$here/build-bench}
+  zbx_state=${CGNAT_BENCH_ZBX_STATE:-/var/tmp/cgnat-bench-zabbix}
+  device=${CGNAT_BENCH_DEVICE:-$build/device_simulator/cgnat-device}
+fi
 zabbix_host=cgnat-bench
 psk_host=cgnat-bench-psk
 parts=" ${CGNAT_BENCH_PARTS:-compare tls growth} "
 [[ $runs =~ ^[1-9][0-9]*$ ]] || { echo "uso: $0 [EXECUÇÕES] [DIR_BUILD]" >&2; exit 2; }
 [ "$(id -u)" = 0 ] || { echo "run_benchmark.sh: rode como root" >&2; exit 1; }
-for tool in sshpass zabbix_sender python3 /usr/bin/time; do
-  command -v "$tool" >/dev/null || { echo "run_benchmark.sh: falta $tool (scripts/setup.sh; GNU time vem do pacote time)" >&2; exit 1; }
-done
-
-targets=(cgnat-collector cgnat-device ssh_session_probe cpu_floor cpu_floor_static
-  delivery_floor)
-if [ ! -f "$build/build.ninja" ]; then
-  cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-fi
-cmake --build "$build" --target "${targets[@]}" >/dev/null
-# The same collector linked as before static archives, for the CPU figures.
-shared_build=$build-shared
-if [[ $parts == *" compare "* ]]; then
-  if [ ! -f "$shared_build/build.ninja" ]; then
-    cmake -S "$here" -B "$shared_build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-      -DCGNAT_STATIC_LINK=OFF -DCGNAT_TESTS=OFF >/dev/null
-  fi
-  cmake --build "$shared_build" --target cgnat-collector >/dev/null
-  export CGNAT_BENCH_SHARED_COLLECTOR=$shared_build/LINUX/cgnat-collector
-fi
-build_type=$(sed -n 's/^CMAKE_BUILD_TYPE:[A-Z]*=//p' "$build/CMakeCache.txt")
-[ "$build_type" = Release ] || echo "aviso: $build é um build '$build_type', não Release" >&2
 
 work=$(mktemp -d /tmp/cgnat-bench.XXXXXX)
 chmod 755 "$work" # the device's user must reach its instance directory
+mkdir -p "$build" "$zbx_state"
 devices=()
 own_zabbix=no
 cleanup() {
@@ -76,6 +73,47 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
+# Builds and measured runs: here, or in the Debian 13 root with the folders
+# they use at their own paths, as the 7.0 test servers run there (lib.sh).
+root_dirs=("$here" "$build" "$zbx_state")
+on_measured_side() {
+  if [ "$debian13" = yes ]; then
+    (
+      # shellcheck source=../zabbix_test_server/lib.sh
+      source "$here/zabbix_test_server/lib.sh"
+      in_root "${root_dirs[@]}"
+      "${IN_ROOT[@]}" "$@"
+    )
+  else
+    "$@"
+  fi
+}
+on_measured_side bash -c 'for tool in sshpass ssh zabbix_sender python3 /usr/bin/time cmake; do
+  command -v "$tool" >/dev/null || { echo "run_benchmark.sh: falta $tool (scripts/setup.sh; GNU time vem do pacote time)" >&2; exit 1; }
+done'
+
+targets=(cgnat-collector cgnat-device ssh_session_probe cpu_floor cpu_floor_static
+  delivery_floor)
+if [ ! -f "$build/build.ninja" ]; then
+  on_measured_side cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+fi
+on_measured_side cmake --build "$build" --target "${targets[@]}" >/dev/null
+# The same collector linked as before static archives, for the CPU figures.
+shared_build=$build-shared
+if [[ $parts == *" compare "* && ${CGNAT_BENCH_SHARED:-yes} != no ]]; then
+  mkdir -p "$shared_build"
+  root_dirs+=("$shared_build")
+  if [ ! -f "$shared_build/build.ninja" ]; then
+    on_measured_side cmake -S "$here" -B "$shared_build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+      -DCGNAT_STATIC_LINK=OFF -DCGNAT_TESTS=OFF >/dev/null
+  fi
+  on_measured_side cmake --build "$shared_build" --target cgnat-collector >/dev/null
+  export CGNAT_BENCH_SHARED_COLLECTOR=$shared_build/LINUX/cgnat-collector
+fi
+[ -x "$device" ] || { echo "run_benchmark.sh: falta o dispositivo $device (compile cgnat-device aqui)" >&2; exit 1; }
+build_type=$(sed -n 's/^CMAKE_BUILD_TYPE:[A-Z]*=//p' "$build/CMakeCache.txt")
+[ "$build_type" = Release ] || echo "aviso: $build é um build '$build_type', não Release" >&2
+
 
 alive() { [ -n "$1" ] && kill -0 "$1" 2>/dev/null; }
 zbx_running=no
@@ -108,18 +146,18 @@ start_device() {
   shift
   devices+=("$dir")
   "$here/device_simulator/start_device.sh" --dir "$dir" \
-    --binary "$build/device_simulator/cgnat-device" "$@" >/dev/null
+    --binary "$device" "$@" >/dev/null
   device_env=$dir/device.env
 }
 measure() { # PART LABEL
-  python3 "$here/benchmark/bench_runs.py" "$1" "$runs" "$build" "$device_env" \
+  on_measured_side python3 "$here/benchmark/bench_runs.py" "$1" "$runs" "$build" "$device_env" \
     "$zbx_state/env" "$work" "$zabbix_host" "${2:-}"
 }
 stop_last_device() {
   "$here/device_simulator/stop_device.sh" "${devices[-1]}" >/dev/null
 }
 
-echo "cgnat-collector: benchmark ($(nproc) núcleos, $(date '+%Y-%m-%d %H:%M'), build $build_type)"
+echo "cgnat-collector: benchmark ($(nproc) núcleos, $(date '+%Y-%m-%d %H:%M'), build $build_type, $(on_measured_side sh -c '. /etc/os-release && echo "$PRETTY_NAME"'), Zabbix ${ZABBIX_RELEASE:-6.0})"
 start_device standard
 [[ $parts != *" compare "* ]] || measure compare
 if [[ $parts == *" tls "* ]]; then
