@@ -26,12 +26,15 @@ std::string user_known_hosts() {
   return std::string(home) + "/.ssh/known_hosts";
 }
 
-void set_options(ShellSession &state, int port) {
+void set_options(ShellSession &state, int port, std::string &known) {
   ssh_session session = state.session.get();
   int verbosity = SSH_LOG_NOLOG, yes = 1;
   bool no = false;
   long flush_seconds = CLOSE_FLUSH_SECONDS;
-  std::string known = user_known_hosts();
+  const std::string &chosen = state.options.known_hosts;
+  known = chosen.empty() ? user_known_hosts() : chosen;
+  // A file of the run's own replaces both default files.
+  std::string global = chosen.empty() ? "/etc/ssh/ssh_known_hosts" : chosen;
   struct Option {
     ssh_options_e option;
     const void *value;
@@ -44,7 +47,7 @@ void set_options(ShellSession &state, int port) {
       {SSH_OPTIONS_PORT, &port, "a porta"},
       {SSH_OPTIONS_USER, state.user.c_str(), "o usuário"},
       {SSH_OPTIONS_KNOWNHOSTS, known.c_str(), "o arquivo known_hosts"},
-      {SSH_OPTIONS_GLOBAL_KNOWNHOSTS, "/etc/ssh/ssh_known_hosts",
+      {SSH_OPTIONS_GLOBAL_KNOWNHOSTS, global.c_str(),
        "o known_hosts do sistema"},
       {SSH_OPTIONS_NODELAY, &yes, "TCP_NODELAY"},
       {SSH_OPTIONS_TIMEOUT, &flush_seconds, "o tempo limite"},
@@ -57,28 +60,6 @@ void set_options(ShellSession &state, int port) {
     throw std::runtime_error("SSH " + state.where + ": " + option.what +
                              " foi recusado pela biblioteca SSH (inválido?)" +
                              (reason.empty() ? "" : ": " + reason));
-  }
-}
-
-void check_host_key(ShellSession &state) {
-  switch (ssh_session_is_known_server(state.session.get())) {
-  case SSH_KNOWN_HOSTS_OK:
-  case SSH_KNOWN_HOSTS_UNKNOWN:
-  case SSH_KNOWN_HOSTS_NOT_FOUND:
-    return; // unknown hosts are accepted and not recorded
-  case SSH_KNOWN_HOSTS_CHANGED:
-  case SSH_KNOWN_HOSTS_OTHER:
-    throw std::runtime_error(
-        "SSH " + state.where +
-        ": a chave do servidor difere da registrada em known_hosts "
-        "(~/.ssh/known_hosts ou /etc/ssh/ssh_known_hosts); conexão recusada "
-        "antes de enviar a senha. Confirme se o equipamento foi trocado e "
-        "atualize o known_hosts, ou investigue uma interceptação");
-  default:
-    throw std::runtime_error("SSH " + state.where +
-                             ": não foi possível verificar a chave do "
-                             "servidor em known_hosts: " +
-                             ssh_get_error(state.session.get()));
   }
 }
 
@@ -188,7 +169,8 @@ void log_in(ShellSession &state) {
   if (!state.session)
     throw std::runtime_error("SSH " + state.where +
                              ": não foi possível criar a sessão");
-  set_options(state, port);
+  std::string known_hosts;
+  set_options(state, port, known_hosts);
   ssh_session session = state.session.get();
   ssh_set_blocking(session, 0);
   std::string late = "SSH " + state.where + ": tempo esgotado (" +
@@ -199,7 +181,7 @@ void log_in(ShellSession &state) {
     throw std::runtime_error(
         "SSH " + state.where +
         ": não foi possível conectar: " + ssh_get_error(session));
-  check_host_key(state);
+  check_host_key(state, known_hosts);
   authenticate(state, late);
   forget_password(state);
   start_shell(state, late);

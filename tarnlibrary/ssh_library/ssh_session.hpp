@@ -9,6 +9,7 @@
 #include <string>
 
 #include "tarnlibrary/ssh_library/shell_dialogue.hpp"
+#include "tarnlibrary/ssh_library/ssh_library.hpp"
 
 namespace tarn {
 
@@ -41,6 +42,7 @@ struct ShellSession {
 
   std::string host, port_text, user, pwd, end_data;
   std::string where; // "user@host:port" for messages
+  SshOptions options;
   // Declared in this order so the channel is freed before its session.
   SessionHandle session;
   ChannelHandle channel;
@@ -70,6 +72,10 @@ int drive(ssh_session session, int again, const std::string &timeout_text,
       throw std::runtime_error(timeout_text);
   }
 }
+
+// Checks the device's host key against known_hosts (the file an accepted
+// new key is appended to) by the session's policy; throws when refused.
+void check_host_key(ShellSession &state, const std::string &known_hosts);
 
 // Connects, checks the host key, authenticates and opens the shell; the
 // password is wiped as soon as authentication has ended, either way.
