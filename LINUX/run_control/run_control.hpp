@@ -42,8 +42,8 @@ std::string obtain_zabbix_server();
 tarn::ZabbixTls obtain_zabbix_tls();
 
 // The SSH choices from the CGNAT_SSH_* variables, checked with every file
-// they name; the run's transcript is created only when `recording` (a run
-// that logs in itself).
-tarn::SshOptions obtain_ssh_options(const RunSettings &run, bool recording);
+// they name; the run's transcript is created, and its key kept, only when
+// `logging_in` (not in a run that starts another).
+tarn::SshOptions obtain_ssh_options(const RunSettings &run, bool logging_in);
 
 } // namespace cgnat

@@ -1,5 +1,6 @@
 // The SSH choices of the run, from the CGNAT_SSH_* variables.
 #include "LINUX/run_control/run_control.hpp"
+#include "tarnlibrary/ssh_library/private_key.hpp"
 #include "tarnlibrary/ssh_library/shell_transcript.hpp"
 
 #include <cstdlib>
@@ -11,6 +12,7 @@ namespace {
 constexpr const char *TRANSCRIPT_VARIABLE = "CGNAT_SSH_TRANSCRIPT";
 constexpr const char *KNOWN_HOSTS_VARIABLE = "CGNAT_SSH_KNOWN_HOSTS";
 constexpr const char *POLICY_VARIABLE = "CGNAT_SSH_HOST_KEY_POLICY";
+constexpr const char *KEY_FILE_VARIABLE = "CGNAT_SSH_KEY_FILE";
 
 struct PolicyName {
   const char *name;
@@ -44,7 +46,7 @@ tarn::HostKeyPolicy host_key_policy(const char *value) {
 
 } // namespace
 
-tarn::SshOptions obtain_ssh_options(const RunSettings &run, bool recording) {
+tarn::SshOptions obtain_ssh_options(const RunSettings &run, bool logging_in) {
   tarn::SshOptions options;
   options.host_key_policy = host_key_policy(std::getenv(POLICY_VARIABLE));
   if (const char *file = std::getenv(KNOWN_HOSTS_VARIABLE))
@@ -55,10 +57,20 @@ tarn::SshOptions obtain_ssh_options(const RunSettings &run, bool recording) {
   if (const char *folder = std::getenv(TRANSCRIPT_VARIABLE))
     options.transcript = named(TRANSCRIPT_VARIABLE, [&] {
       tarn::check_transcript_folder(folder);
-      return recording ? std::make_shared<tarn::ShellTranscript>(
-                             folder, run.host, run.port)
-                       : nullptr;
+      return logging_in ? std::make_shared<tarn::ShellTranscript>(
+                              folder, run.host, run.port)
+                        : nullptr;
     });
+  if (const char *file = std::getenv(KEY_FILE_VARIABLE)) {
+    // Read here, with the password word as its passphrase, so a key that
+    // cannot be used stops the run before the device is contacted; a run
+    // that only starts another keeps none of it.
+    auto key = named(KEY_FILE_VARIABLE, [&] {
+      return std::make_shared<tarn::PrivateKey>(file, run.pwd);
+    });
+    if (logging_in)
+      options.key = std::move(key);
+  }
   return options;
 }
 

@@ -7,6 +7,7 @@
 namespace tarn {
 
 class ShellTranscript;
+class PrivateKey;
 
 // What an unknown host key meets; a changed one is always refused.
 enum class HostKeyPolicy {
@@ -22,6 +23,9 @@ struct SshOptions {
   HostKeyPolicy host_key_policy = HostKeyPolicy::Accept;
   // Records the shell's bytes when set.
   std::shared_ptr<ShellTranscript> transcript;
+  // Offered before the password when set; forgotten once authentication
+  // has ended.
+  std::shared_ptr<PrivateKey> key;
 };
 
 // Checks a known_hosts file for the policy (readable; writable, or its

@@ -1,5 +1,6 @@
 // From nothing to an open shell channel: connection, host key, password.
 #include "tarnlibrary/process_library/process_library.hpp"
+#include "tarnlibrary/ssh_library/private_key.hpp"
 #include "tarnlibrary/ssh_library/ssh_port.hpp"
 #include "tarnlibrary/ssh_library/ssh_session.hpp"
 
@@ -81,6 +82,12 @@ int keyboard_interactive(ShellSession &state, const std::string &late) {
   return SSH_AUTH_DENIED;
 }
 
+// A key is offered when the run has one and the device takes keys.
+bool offers_key(const ShellSession &state, int methods) {
+  return state.options.key && state.options.key->get() != nullptr &&
+         (methods & SSH_AUTH_METHOD_PUBLICKEY);
+}
+
 void authenticate(ShellSession &state, const std::string &late) {
   ssh_session session = state.session.get();
   int result = drive(session, SSH_AUTH_AGAIN, late,
@@ -88,6 +95,21 @@ void authenticate(ShellSession &state, const std::string &late) {
   if (result == SSH_AUTH_SUCCESS)
     return;
   int methods = ssh_userauth_list(session, nullptr);
+  std::string key_refused;
+  if (offers_key(state, methods)) {
+    result = drive(session, SSH_AUTH_AGAIN, late, [&] {
+      return ssh_userauth_publickey(session, nullptr, state.options.key->get());
+    });
+    if (result == SSH_AUTH_SUCCESS)
+      return;
+    if (result == SSH_AUTH_ERROR)
+      throw std::runtime_error("SSH " + state.where +
+                               ": falha durante a autenticação por chave: " +
+                               ssh_get_error(session));
+    key_refused = " (a chave " + state.options.key->type() + " de \"" +
+                  state.options.key->file() + "\" também foi recusada)";
+    methods = ssh_userauth_list(session, nullptr);
+  }
   if (methods & SSH_AUTH_METHOD_PASSWORD)
     result = drive(session, SSH_AUTH_AGAIN, late, [&] {
       return ssh_userauth_password(session, nullptr, state.pwd.c_str());
@@ -98,16 +120,16 @@ void authenticate(ShellSession &state, const std::string &late) {
     throw std::runtime_error("SSH " + state.where +
                              ": o servidor não aceita senha (nem password nem "
                              "keyboard-interactive) para o usuário \"" +
-                             state.user + "\"");
+                             state.user + "\"" + key_refused);
   if (result == SSH_AUTH_SUCCESS)
     return;
   if (result == SSH_AUTH_ERROR)
     throw std::runtime_error(
         "SSH " + state.where +
         ": falha durante a autenticação: " + ssh_get_error(session));
-  throw std::runtime_error("SSH " + state.where +
-                           ": autenticação recusada para o usuário \"" +
-                           state.user + "\"; confira o usuário e a senha");
+  throw std::runtime_error(
+      "SSH " + state.where + ": autenticação recusada para o usuário \"" +
+      state.user + "\"; confira o usuário e a senha" + key_refused);
 }
 
 void start_shell(ShellSession &state, const std::string &late) {
@@ -139,6 +161,8 @@ void start_shell(ShellSession &state, const std::string &late) {
 void forget_password(ShellSession &state) {
   explicit_bzero(state.pwd.data(), state.pwd.capacity());
   state.pwd.clear();
+  if (state.options.key)
+    state.options.key->forget();
 }
 
 bool wait_for_session(ssh_session session, Clock::time_point until) {

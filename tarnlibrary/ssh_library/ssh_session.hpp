@@ -28,12 +28,13 @@ using ChannelHandle = std::unique_ptr<ssh_channel_struct, ChannelFree>;
 // that stops answering is given up on within this bound.
 inline constexpr int LOGIN_STEP_LIMIT_MS = 10'000;
 
-// Wipes the password's bytes: once the login is over nothing needs them.
+// Wipes the password's bytes and frees the key: once the login is over
+// nothing needs them.
 struct ShellSession;
 void forget_password(ShellSession &state);
 
-// Everything one connection owns. The password is wiped however the
-// session ends, a refused connection included.
+// Everything one connection owns. The password and the key are wiped
+// however the session ends, a refused connection included.
 struct ShellSession {
   ShellSession() = default;
   ~ShellSession() { forget_password(*this); }

@@ -1,5 +1,7 @@
 // The session's SSH choices against a real sshd: the transcript of the
-// shell's bytes, and each host-key policy with each known_hosts state.
+// shell's bytes, each host-key policy with each known_hosts state, and
+// login with a key.
+#include "tarnlibrary/ssh_library/private_key.hpp"
 #include "tarnlibrary/ssh_library/shell_transcript.hpp"
 #include "tarnlibrary/ssh_library/ssh_library.hpp"
 #include "tests/support/run_binary.hpp"
@@ -344,5 +346,87 @@ TEST(HostKeyAppend, ConcurrentRunsKeepEachOthersLines) {
         << text;
   EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 3);
 }
+
+enum class Passphrase { None, Password, Other };
+
+struct KeyCase {
+  std::string name;
+  std::string type; // ssh-keygen -t
+  Passphrase passphrase;
+  bool authorized;    // the device holds this key, or only another one
+  std::string method; // "publickey", "password"; empty: the key is refused
+};
+void PrintTo(const KeyCase &c, std::ostream *os) { *os << c.name; }
+
+void make_key(const std::string &type, const std::string &passphrase,
+              const std::string &file) {
+  std::string bits = type == "rsa" ? " -b 2048" : "";
+  ASSERT_EQ(system(("ssh-keygen -q -t " + type + bits + " -N '" + passphrase +
+                    "' -f " + file)
+                       .c_str()),
+            0);
+}
+
+class KeyLogin : public testing::TestWithParam<KeyCase> {};
+
+TEST_P(KeyLogin, KeyFirstThenPassword) {
+  const KeyCase &c = GetParam();
+  TempDir keys;
+  const std::string password = "Sim-device-2024", other = "Other-Phrase-58";
+  std::string passphrase = c.passphrase == Passphrase::None       ? ""
+                           : c.passphrase == Passphrase::Password ? password
+                                                                  : other;
+  make_key(c.type, passphrase, keys.path + "/id");
+  make_key("ed25519", "", keys.path + "/other");
+  SimulatedDevice device(
+      {"--password", password, "--authorized-key",
+       keys.path + (c.authorized ? "/id.pub" : "/other.pub")});
+  setenv("HOME", device.dir.path.c_str(), 1);
+  tarn::SshOptions options;
+  try {
+    options.key =
+        std::make_shared<tarn::PrivateKey>(keys.path + "/id", device.password);
+  } catch (const std::runtime_error &error) {
+    std::string message = error.what();
+    EXPECT_TRUE(c.method.empty()) << message;
+    EXPECT_NE(message.find("não a abre"), std::string::npos) << message;
+    EXPECT_EQ(message.find(device.password), std::string::npos);
+    EXPECT_EQ(message.find(other), std::string::npos);
+    return;
+  }
+  ASSERT_FALSE(c.method.empty()) << "the key opened";
+  EXPECT_NE(options.key->type().find(c.type), std::string::npos)
+      << options.key->type();
+  tarn::Ssh_connection_3 session(device.host, device.port, device.user,
+                                 device.password, "$", options);
+  session.connect();
+  EXPECT_EQ(options.key->get(), nullptr) << "kept after the login";
+  EXPECT_FALSE(session.execute_command("show cgnat errors").empty());
+  session.close();
+  std::string log = device.sshd_log();
+  EXPECT_NE(log.find("Accepted " + c.method + " for " + device.user),
+            std::string::npos)
+      << log;
+  // The key is offered first: a refused key shows before the password.
+  if (c.method == "password") {
+    EXPECT_NE(log.find("Failed publickey"), std::string::npos) << log;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Keys, KeyLogin,
+    testing::Values(
+        KeyCase{"ed25519", "ed25519", Passphrase::None, true, "publickey"},
+        KeyCase{"ecdsa", "ecdsa", Passphrase::None, true, "publickey"},
+        KeyCase{"rsa", "rsa", Passphrase::None, true, "publickey"},
+        KeyCase{"encrypted_right_passphrase", "ed25519", Passphrase::Password,
+                true, "publickey"},
+        KeyCase{"encrypted_rsa_right_passphrase", "rsa", Passphrase::Password,
+                true, "publickey"},
+        KeyCase{"encrypted_wrong_passphrase", "ed25519", Passphrase::Other,
+                true, ""},
+        KeyCase{"key_refused_then_password", "ed25519", Passphrase::None, false,
+                "password"}),
+    [](const auto &info) { return info.param.name; });
 
 } // namespace
