@@ -86,8 +86,9 @@ TEST_P(SshSetting, RefusedBeforeTheDeviceByName) {
     for (const char *name : {"id", "open", "other_phrase", "locked"}) {
       for (const std::string &line :
            lines_of(testing_support::read_text(files.path + "/" + name))) {
-        if (!line.starts_with("-----"))
+        if (!line.starts_with("-----")) {
           EXPECT_EQ(result_text.find(line), std::string::npos) << name;
+        }
       }
     }
   }
