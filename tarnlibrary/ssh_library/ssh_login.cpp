@@ -1,4 +1,4 @@
-// From nothing to an open shell channel: connection, host key, password.
+// From nothing to an open shell channel: connection, host key, key or password.
 #include "tarnlibrary/process_library/process_library.hpp"
 #include "tarnlibrary/ssh_library/private_key.hpp"
 #include "tarnlibrary/ssh_library/ssh_port.hpp"
