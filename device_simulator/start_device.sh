@@ -7,7 +7,8 @@
 # start_device.sh [--dir DIR] [--binary PATH] [--kbdint-only]
 #                 [--user NAME] [--password TEXT | --password-file FILE]
 #                 [--hash METHOD] [--all-loopback] [--max-startups N]
-#                 [--auth-pause-ms ASK,ANSWER] [setting=value ...]
+#                 [--auth-pause-ms ASK,ANSWER] [--authorized-key FILE]
+#                 [setting=value ...]
 # --password-file: the password is the file's exact bytes, of any length
 # (empty too), checked over keyboard-interactive by a PAM service of this
 # instance's own; the user's system password is left alone, and device.env
@@ -21,6 +22,8 @@
 # instance's PAM service, which waits ASK ms before asking for it and ANSWER
 # ms before answering: a login whose steps are each slow. (sshd itself pads a
 # pending keyboard-interactive answer up to about twice its time.)
+# --authorized-key: the test user may also log in with the key whose public
+# half FILE holds (an authorized_keys of this instance's own); repeatable.
 # Settings go to the device (summary=FILE, errors=FILE, summary_lines=N,
 # prompt=TEXT, page_length=N, fault=a,b, slow_ms=N, drop_after=N,
 # huge_mib=N, byte_pause_ms=N, echo_pause_ms=N, echo_width=N,
@@ -40,7 +43,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 dir="" binary="${CGNAT_DEVICE_BIN:-}" kbdint_only=no
 user=cgnatsim password='Sim-device-2024' password_file=""
 hash_method="" listen=127.0.0.1 allowed="" max_startups=200 auth_pause_ms=""
-settings=()
+settings=() authorized_keys=()
 while [ $# -gt 0 ]; do
   case "$1" in
     --dir) dir=$2; shift 2 ;;
@@ -53,6 +56,7 @@ while [ $# -gt 0 ]; do
     --all-loopback) listen=0.0.0.0 allowed=@127.0.0.0/8; shift ;;
     --max-startups) max_startups=$2; shift 2 ;;
     --auth-pause-ms) auth_pause_ms=$2; shift 2 ;;
+    --authorized-key) authorized_keys+=("$2"); shift 2 ;;
     *=*) settings+=("$1"); shift ;;
     *) echo "start_device.sh: unknown argument $1" >&2; exit 2 ;;
   esac
@@ -101,6 +105,12 @@ if ! runuser -u "$user" -- test -x "$dir/cgnat-device"; then
   echo "start_device.sh: user $user cannot reach $dir (a parent directory is not searchable); choose another --dir" >&2
   exit 1
 fi
+pubkey_auth=no
+if [ ${#authorized_keys[@]} -gt 0 ]; then
+  cat "${authorized_keys[@]}" >"$dir/authorized_keys"
+  chmod 644 "$dir/authorized_keys"
+  pubkey_auth=yes
+fi
 [ -f "$dir/host_key" ] || ssh-keygen -q -t ed25519 -N '' -f "$dir/host_key"
 mkdir -p /run/sshd
 # sshd takes its PAM service name from the name it is started as: a link of
@@ -147,7 +157,8 @@ HostKey $dir/host_key
 PidFile $dir/sshd.pid
 AllowUsers $user$allowed
 PermitRootLogin no
-PubkeyAuthentication no
+PubkeyAuthentication $pubkey_auth
+AuthorizedKeysFile $dir/authorized_keys
 PasswordAuthentication $password_auth
 KbdInteractiveAuthentication $kbdint_auth
 UsePAM $use_pam

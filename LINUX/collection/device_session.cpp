@@ -7,7 +7,7 @@ namespace cgnat {
 DeviceOutputs device_session() {
   const RunSettings &current = settings();
   tarn::Ssh_connection_3 recv(current.host, current.port, current.user,
-                              current.pwd, /*end_data=*/"$");
+                              current.pwd, /*end_data=*/"$", current.ssh);
   recv.connect();
   recv.execute_command("set cli screen-length 0");
   DeviceOutputs outputs;

@@ -26,6 +26,8 @@ void dispatch() {
   RunSettings completed = current;
   completed.zabbix_server = obtain_zabbix_server();
   completed.zabbix_tls = obtain_zabbix_tls();
+  completed.ssh =
+      obtain_ssh_options(completed, completed.mode == "discoveryLinux");
   set_settings(completed);
   if (completed.mode == "discoveryLinux")
     discoveryLinux(completed.zabbix_server);

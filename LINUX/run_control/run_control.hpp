@@ -2,6 +2,7 @@
 #pragma once
 
 #include "LINUX/run_control/console.hpp"
+#include "LINUX/run_control/run_settings.hpp"
 #include "tarnlibrary/zabbix_library/zabbix_tls.hpp"
 
 #include <cstddef>
@@ -39,5 +40,10 @@ std::string obtain_zabbix_server();
 // The encryption towards Zabbix from the CGNAT_ZABBIX_TLS_* variables, read
 // and checked with every file they name.
 tarn::ZabbixTls obtain_zabbix_tls();
+
+// The SSH choices from the CGNAT_SSH_* variables, checked with every file
+// they name; the run's transcript is created, and its key kept, only when
+// `logging_in` (not in a run that starts another).
+tarn::SshOptions obtain_ssh_options(const RunSettings &run, bool logging_in);
 
 } // namespace cgnat

@@ -1,6 +1,7 @@
 // The run settings: set once at start, read-only afterwards.
 #pragma once
 
+#include "tarnlibrary/ssh_library/ssh_library.hpp"
 #include "tarnlibrary/zabbix_library/zabbix_tls.hpp"
 
 #include <string>
@@ -18,6 +19,7 @@ struct RunSettings {
   std::string zabbix_host;
   std::string zabbix_server;  // set once obtained, after the version test
   tarn::ZabbixTls zabbix_tls; // checked with zabbix_server
+  tarn::SshOptions ssh;       // checked with zabbix_server
 };
 
 const RunSettings &settings();

@@ -2,6 +2,7 @@
 #include "tarnlibrary/process_library/process_library.hpp"
 #include "tarnlibrary/ssh_library/pager.hpp"
 #include "tarnlibrary/ssh_library/shell_reading.hpp"
+#include "tarnlibrary/ssh_library/shell_transcript.hpp"
 #include "tarnlibrary/ssh_library/ssh_library.hpp"
 #include "tarnlibrary/ssh_library/ssh_session.hpp"
 #include "tarnlibrary/ssh_library/utf8.hpp"
@@ -38,7 +39,7 @@ namespace {
 constexpr size_t READ_CHUNK = 1 << 16;
 
 // The shell channel as the dialogue sees it.
-ShellWire channel_wire(ShellSession &state) {
+ShellWire bare_channel_wire(ShellSession &state) {
   ShellWire wire;
   wire.now = [] { return Clock::now(); };
   wire.read = [&state](std::string &into, Clock::time_point until,
@@ -85,11 +86,35 @@ ShellWire channel_wire(ShellSession &state) {
   return wire;
 }
 
+// The same, through the run's transcript when there is one.
+ShellWire channel_wire(ShellSession &state) {
+  ShellWire wire = bare_channel_wire(state);
+  if (!state.options.transcript)
+    return wire;
+  return recorded(std::move(wire), *state.options.transcript);
+}
+
+// A failure ends the transcript with its reason.
+void note_failure(ShellSession &state, const std::exception &error) {
+  if (state.options.transcript)
+    state.options.transcript->note(error.what(), Clock::now());
+}
+
+// Runs one step of the dialogue, noting its failure.
+template <class Step> auto noted(ShellSession &state, Step step) {
+  try {
+    return step();
+  } catch (const std::exception &error) {
+    note_failure(state, error);
+    throw;
+  }
+}
+
 } // namespace
 
 Ssh_connection_3::Ssh_connection_3(std::string host, std::string port,
                                    std::string user, std::string pwd,
-                                   std::string end_data)
+                                   std::string end_data, SshOptions options)
     : session_(std::make_unique<Session>()) {
   ShellSession &state = session_->shell;
   state.host = std::move(host);
@@ -97,6 +122,7 @@ Ssh_connection_3::Ssh_connection_3(std::string host, std::string port,
   state.user = std::move(user);
   state.pwd = std::move(pwd);
   state.end_data = std::move(end_data);
+  state.options = std::move(options);
   state.where = session_place(state.user, state.host, state.port_text);
 }
 
@@ -104,11 +130,23 @@ Ssh_connection_3::~Ssh_connection_3() = default;
 
 void Ssh_connection_3::connect() {
   ShellSession &state = session_->shell;
-  open_shell(state);
+  // A login that fails leaves its reason as the transcript's one line.
+  auto start_transcript = [&] {
+    if (state.options.transcript)
+      state.options.transcript->start(state.where, Clock::now());
+  };
+  try {
+    open_shell(state);
+  } catch (const std::exception &error) {
+    start_transcript();
+    note_failure(state, error);
+    throw;
+  }
+  start_transcript();
   state.dialogue.end_data = state.end_data;
   state.dialogue.where = state.where;
   ShellWire wire = channel_wire(state);
-  find_prompt(wire, state.dialogue);
+  noted(state, [&] { find_prompt(wire, state.dialogue); });
 }
 
 std::string Ssh_connection_3::execute_command(const std::string &command) {
@@ -117,7 +155,8 @@ std::string Ssh_connection_3::execute_command(const std::string &command) {
     throw std::logic_error("SSH " + state.where + ": comando \"" + command +
                            "\" enviado sem conexão aberta");
   ShellWire wire = channel_wire(state);
-  std::string output = run_command(wire, state.dialogue, command);
+  std::string output =
+      noted(state, [&] { return run_command(wire, state.dialogue, command); });
   repair_utf8(output);
   return output;
 }
@@ -131,6 +170,8 @@ void Ssh_connection_3::close() {
   ssh_channel channel = state.channel.get();
   if (ssh_channel_is_open(channel) && !ssh_channel_is_eof(channel)) {
     static const char exit_line[] = "exit\n";
+    if (state.options.transcript)
+      state.options.transcript->record('>', exit_line, Clock::now());
     ssh_channel_write(channel, exit_line, sizeof exit_line - 1);
     ssh_channel_send_eof(channel);
   }

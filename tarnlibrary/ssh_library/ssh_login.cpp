@@ -1,5 +1,6 @@
-// From nothing to an open shell channel: connection, host key, password.
+// From nothing to an open shell channel: connection, host key, key or password.
 #include "tarnlibrary/process_library/process_library.hpp"
+#include "tarnlibrary/ssh_library/private_key.hpp"
 #include "tarnlibrary/ssh_library/ssh_port.hpp"
 #include "tarnlibrary/ssh_library/ssh_session.hpp"
 
@@ -26,12 +27,15 @@ std::string user_known_hosts() {
   return std::string(home) + "/.ssh/known_hosts";
 }
 
-void set_options(ShellSession &state, int port) {
+void set_options(ShellSession &state, int port, std::string &known) {
   ssh_session session = state.session.get();
   int verbosity = SSH_LOG_NOLOG, yes = 1;
   bool no = false;
   long flush_seconds = CLOSE_FLUSH_SECONDS;
-  std::string known = user_known_hosts();
+  const std::string &chosen = state.options.known_hosts;
+  known = chosen.empty() ? user_known_hosts() : chosen;
+  // A file of the run's own replaces both default files.
+  std::string global = chosen.empty() ? "/etc/ssh/ssh_known_hosts" : chosen;
   struct Option {
     ssh_options_e option;
     const void *value;
@@ -44,7 +48,7 @@ void set_options(ShellSession &state, int port) {
       {SSH_OPTIONS_PORT, &port, "a porta"},
       {SSH_OPTIONS_USER, state.user.c_str(), "o usuário"},
       {SSH_OPTIONS_KNOWNHOSTS, known.c_str(), "o arquivo known_hosts"},
-      {SSH_OPTIONS_GLOBAL_KNOWNHOSTS, "/etc/ssh/ssh_known_hosts",
+      {SSH_OPTIONS_GLOBAL_KNOWNHOSTS, global.c_str(),
        "o known_hosts do sistema"},
       {SSH_OPTIONS_NODELAY, &yes, "TCP_NODELAY"},
       {SSH_OPTIONS_TIMEOUT, &flush_seconds, "o tempo limite"},
@@ -57,28 +61,6 @@ void set_options(ShellSession &state, int port) {
     throw std::runtime_error("SSH " + state.where + ": " + option.what +
                              " foi recusado pela biblioteca SSH (inválido?)" +
                              (reason.empty() ? "" : ": " + reason));
-  }
-}
-
-void check_host_key(ShellSession &state) {
-  switch (ssh_session_is_known_server(state.session.get())) {
-  case SSH_KNOWN_HOSTS_OK:
-  case SSH_KNOWN_HOSTS_UNKNOWN:
-  case SSH_KNOWN_HOSTS_NOT_FOUND:
-    return; // unknown hosts are accepted and not recorded
-  case SSH_KNOWN_HOSTS_CHANGED:
-  case SSH_KNOWN_HOSTS_OTHER:
-    throw std::runtime_error(
-        "SSH " + state.where +
-        ": a chave do servidor difere da registrada em known_hosts "
-        "(~/.ssh/known_hosts ou /etc/ssh/ssh_known_hosts); conexão recusada "
-        "antes de enviar a senha. Confirme se o equipamento foi trocado e "
-        "atualize o known_hosts, ou investigue uma interceptação");
-  default:
-    throw std::runtime_error("SSH " + state.where +
-                             ": não foi possível verificar a chave do "
-                             "servidor em known_hosts: " +
-                             ssh_get_error(state.session.get()));
   }
 }
 
@@ -100,6 +82,12 @@ int keyboard_interactive(ShellSession &state, const std::string &late) {
   return SSH_AUTH_DENIED;
 }
 
+// A key is offered when the run has one and the device takes keys.
+bool offers_key(const ShellSession &state, int methods) {
+  return state.options.key && state.options.key->get() != nullptr &&
+         (methods & SSH_AUTH_METHOD_PUBLICKEY);
+}
+
 void authenticate(ShellSession &state, const std::string &late) {
   ssh_session session = state.session.get();
   int result = drive(session, SSH_AUTH_AGAIN, late,
@@ -107,6 +95,21 @@ void authenticate(ShellSession &state, const std::string &late) {
   if (result == SSH_AUTH_SUCCESS)
     return;
   int methods = ssh_userauth_list(session, nullptr);
+  std::string key_refused;
+  if (offers_key(state, methods)) {
+    result = drive(session, SSH_AUTH_AGAIN, late, [&] {
+      return ssh_userauth_publickey(session, nullptr, state.options.key->get());
+    });
+    if (result == SSH_AUTH_SUCCESS)
+      return;
+    if (result == SSH_AUTH_ERROR)
+      throw std::runtime_error("SSH " + state.where +
+                               ": falha durante a autenticação por chave: " +
+                               ssh_get_error(session));
+    key_refused = " (a chave " + state.options.key->type() + " de \"" +
+                  state.options.key->file() + "\" também foi recusada)";
+    methods = ssh_userauth_list(session, nullptr);
+  }
   if (methods & SSH_AUTH_METHOD_PASSWORD)
     result = drive(session, SSH_AUTH_AGAIN, late, [&] {
       return ssh_userauth_password(session, nullptr, state.pwd.c_str());
@@ -117,16 +120,16 @@ void authenticate(ShellSession &state, const std::string &late) {
     throw std::runtime_error("SSH " + state.where +
                              ": o servidor não aceita senha (nem password nem "
                              "keyboard-interactive) para o usuário \"" +
-                             state.user + "\"");
+                             state.user + "\"" + key_refused);
   if (result == SSH_AUTH_SUCCESS)
     return;
   if (result == SSH_AUTH_ERROR)
     throw std::runtime_error(
         "SSH " + state.where +
         ": falha durante a autenticação: " + ssh_get_error(session));
-  throw std::runtime_error("SSH " + state.where +
-                           ": autenticação recusada para o usuário \"" +
-                           state.user + "\"; confira o usuário e a senha");
+  throw std::runtime_error(
+      "SSH " + state.where + ": autenticação recusada para o usuário \"" +
+      state.user + "\"; confira o usuário e a senha" + key_refused);
 }
 
 void start_shell(ShellSession &state, const std::string &late) {
@@ -158,6 +161,8 @@ void start_shell(ShellSession &state, const std::string &late) {
 void forget_password(ShellSession &state) {
   explicit_bzero(state.pwd.data(), state.pwd.capacity());
   state.pwd.clear();
+  if (state.options.key)
+    state.options.key->forget();
 }
 
 bool wait_for_session(ssh_session session, Clock::time_point until) {
@@ -188,7 +193,8 @@ void log_in(ShellSession &state) {
   if (!state.session)
     throw std::runtime_error("SSH " + state.where +
                              ": não foi possível criar a sessão");
-  set_options(state, port);
+  std::string known_hosts;
+  set_options(state, port, known_hosts);
   ssh_session session = state.session.get();
   ssh_set_blocking(session, 0);
   std::string late = "SSH " + state.where + ": tempo esgotado (" +
@@ -199,7 +205,7 @@ void log_in(ShellSession &state) {
     throw std::runtime_error(
         "SSH " + state.where +
         ": não foi possível conectar: " + ssh_get_error(session));
-  check_host_key(state);
+  check_host_key(state, known_hosts);
   authenticate(state, late);
   forget_password(state);
   start_shell(state, late);

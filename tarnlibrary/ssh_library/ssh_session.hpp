@@ -9,6 +9,7 @@
 #include <string>
 
 #include "tarnlibrary/ssh_library/shell_dialogue.hpp"
+#include "tarnlibrary/ssh_library/ssh_library.hpp"
 
 namespace tarn {
 
@@ -27,12 +28,13 @@ using ChannelHandle = std::unique_ptr<ssh_channel_struct, ChannelFree>;
 // that stops answering is given up on within this bound.
 inline constexpr int LOGIN_STEP_LIMIT_MS = 10'000;
 
-// Wipes the password's bytes: once the login is over nothing needs them.
+// Wipes the password's bytes and frees the key: once the login is over
+// nothing needs them.
 struct ShellSession;
 void forget_password(ShellSession &state);
 
-// Everything one connection owns. The password is wiped however the
-// session ends, a refused connection included.
+// Everything one connection owns. The password and the key are wiped
+// however the session ends, a refused connection included.
 struct ShellSession {
   ShellSession() = default;
   ~ShellSession() { forget_password(*this); }
@@ -41,6 +43,7 @@ struct ShellSession {
 
   std::string host, port_text, user, pwd, end_data;
   std::string where; // "user@host:port" for messages
+  SshOptions options;
   // Declared in this order so the channel is freed before its session.
   SessionHandle session;
   ChannelHandle channel;
@@ -70,6 +73,10 @@ int drive(ssh_session session, int again, const std::string &timeout_text,
       throw std::runtime_error(timeout_text);
   }
 }
+
+// Checks the device's host key against known_hosts (the file an accepted
+// new key is appended to) by the session's policy; throws when refused.
+void check_host_key(ShellSession &state, const std::string &known_hosts);
 
 // Connects, checks the host key, authenticates and opens the shell; the
 // password is wiped as soon as authentication has ended, either way.
