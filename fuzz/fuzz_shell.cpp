@@ -52,8 +52,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   try {
     tarn::find_prompt(wire, dialogue);
     require(!dialogue.prompt.empty());
-    for (const char *command :
-         {"set cli screen-length 0", "show cgnat summary", "show cgnat errors"}) {
+    for (const char *command : {"set cli screen-length 0", "show cgnat summary",
+                                "show cgnat errors"}) {
       std::string output = tarn::run_command(wire, dialogue, command);
       size_t found = sent.find(output, from);
       require(found != std::string::npos);

@@ -38,16 +38,16 @@ tarn::ShellWire recording_wire(int from, int to, Recording &recording) {
                                         Clock::time_point until,
                                         const std::string &) {
     for (;;) {
-      auto left = std::chrono::ceil<std::chrono::milliseconds>(until -
-                                                               Clock::now());
+      auto left =
+          std::chrono::ceil<std::chrono::milliseconds>(until - Clock::now());
       pollfd entry{from, POLLIN, 0};
-      int ready = poll(&entry, 1, static_cast<int>(std::max<long>(
-                                      0, static_cast<long>(left.count()))));
+      int ready = poll(
+          &entry, 1,
+          static_cast<int>(std::max<long>(0, static_cast<long>(left.count()))));
       if (ready < 0 && errno == EINTR)
         continue;
       if (ready <= 0) {
-        recording.push_back(
-            {WireEvent::Kind::Quiet, "", Clock::now() - start});
+        recording.push_back({WireEvent::Kind::Quiet, "", Clock::now() - start});
         return false;
       }
       char chunk[1 << 16];

@@ -43,15 +43,20 @@ struct Capture {
   Recording recording;
 };
 
+// A live session with the device on these descriptors, recorded.
+Capture capture(int from, int to) {
+  Capture result;
+  tarn::ShellWire wire =
+      testing_support::recording_wire(from, to, result.recording);
+  result.session = run_session(wire);
+  return result;
+}
+
 Capture capture_piped(std::vector<std::string> settings) {
   settings.push_back("summary=" + testing_support::sample_path("summary.txt"));
   settings.push_back("errors=" + testing_support::sample_path("errors.txt"));
   testing_support::PipedDevice device(settings);
-  Capture result;
-  tarn::ShellWire wire =
-      testing_support::recording_wire(device.from, device.to, result.recording);
-  result.session = run_session(wire);
-  return result;
+  return capture(device.from, device.to);
 }
 
 // A real shell as the device's login shell: a prompt ending in "$ " and a
@@ -93,11 +98,7 @@ Capture capture_shell(const std::vector<std::string> &argv,
     if (word == "PROFILE")
       word = home.dir.path + "/profile";
   testing_support::PtyDevice device(words, home.env());
-  Capture result;
-  tarn::ShellWire wire =
-      testing_support::recording_wire(device.fd, device.fd, result.recording);
-  result.session = run_session(wire);
-  return result;
+  return capture(device.fd, device.fd);
 }
 
 struct Replayed {
