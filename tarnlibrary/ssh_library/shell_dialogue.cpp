@@ -1,5 +1,7 @@
 #include "tarnlibrary/ssh_library/shell_dialogue.hpp"
 
+#include "tarnlibrary/ssh_library/shell_transcript.hpp"
+
 #include <stdexcept>
 
 namespace tarn {
@@ -38,6 +40,18 @@ struct Waiting {
   }
 };
 
+// A device's line in a message: quoted and escaped as in transcripts, cut
+// short when very long.
+std::string shown_line(std::string_view line) {
+  constexpr size_t LIMIT = 80;
+  if (line.size() <= LIMIT)
+    return quoted_bytes(line);
+  size_t cut = LIMIT;
+  while (cut > 0 && (static_cast<unsigned char>(line[cut]) & 0xC0) == 0x80)
+    --cut; // not inside a UTF-8 sequence
+  return quoted_bytes(line.substr(0, cut)) + "…";
+}
+
 } // namespace
 
 void find_prompt(ShellWire &wire, ShellDialogue &dialogue) {
@@ -69,8 +83,8 @@ void find_prompt(ShellWire &wire, ShellDialogue &dialogue) {
     step = on_quiet(finder);
     if (step == ShellStep::WrongPrompt)
       throw std::runtime_error(
-          "SSH " + dialogue.where + ": o prompt do dispositivo (\"" +
-          escaped_line(finder.wrong_prompt) + "\") não termina em \"" +
+          "SSH " + dialogue.where + ": o prompt do dispositivo (" +
+          shown_line(finder.wrong_prompt) + ") não termina em \"" +
           dialogue.end_data +
           "\": a última linha volta igual a cada Enter; confira se o "
           "endereço é de um CGNAT Linux");

@@ -535,22 +535,4 @@ std::string take_command_output(CommandRead &read) {
   return output;
 }
 
-std::string escaped_line(std::string_view line) {
-  constexpr size_t LIMIT = 80;
-  static const char HEX[] = "0123456789abcdef";
-  std::string shown;
-  for (size_t at = 0; at < line.size() && at < LIMIT; ++at) {
-    unsigned char c = static_cast<unsigned char>(line[at]);
-    if (c == '"' || c == '\\')
-      shown += {'\\', static_cast<char>(c)};
-    else if (c < 0x20 || c == 0x7F)
-      shown += {'\\', 'x', HEX[c >> 4], HEX[c & 15]};
-    else
-      shown += static_cast<char>(c);
-  }
-  if (line.size() > LIMIT)
-    shown += "…";
-  return shown;
-}
-
 } // namespace tarn

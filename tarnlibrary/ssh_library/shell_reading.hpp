@@ -172,8 +172,4 @@ ShellStep on_pause(CommandRead &read, bool quiet);
 // taking over the received bytes instead of copying them.
 std::string take_command_output(CommandRead &read);
 
-// A visible line as messages show it: quotes, backslashes and controls
-// escaped, cut short when very long.
-std::string escaped_line(std::string_view line);
-
 } // namespace tarn

@@ -1,5 +1,7 @@
 #include "tarnlibrary/ssh_library/shell_transcript.hpp"
 
+#include "tarnlibrary/ssh_library/utf8.hpp"
+
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -45,31 +47,6 @@ std::string utc_stamp() {
   std::snprintf(stamp, sizeof stamp, "%s.%03dZ", text,
                 static_cast<int>(millis));
   return stamp;
-}
-
-// Length of the well-formed UTF-8 sequence at the start of bytes (a
-// character beyond ASCII), or 0.
-size_t utf8_sequence(std::string_view bytes) {
-  auto byte = [&](size_t i) { return static_cast<unsigned char>(bytes[i]); };
-  unsigned char lead = byte(0);
-  size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC2 ? 2 : 0;
-  if (length == 0 || lead > 0xF4 || bytes.size() < length)
-    return 0;
-  unsigned char low = 0x80, high = 0xBF; // bounds of the second byte
-  if (lead == 0xE0)
-    low = 0xA0;
-  else if (lead == 0xED)
-    high = 0x9F; // no surrogates
-  else if (lead == 0xF0)
-    low = 0x90;
-  else if (lead == 0xF4)
-    high = 0x8F;
-  if (byte(1) < low || byte(1) > high)
-    return 0;
-  for (size_t i = 2; i < length; ++i)
-    if ((byte(i) & 0xC0) != 0x80)
-      return 0;
-  return length;
 }
 
 // "+12.345": seconds from `from` to `at`, to the millisecond.

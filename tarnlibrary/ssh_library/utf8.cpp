@@ -95,6 +95,11 @@ std::string replace_invalid_utf8(std::string_view bytes) {
   return text;
 }
 
+size_t utf8_sequence(std::string_view bytes) {
+  size_t good = 0;
+  return bytes.empty() ? 0 : sequence_at(bytes, 0, good);
+}
+
 void repair_utf8(std::string &text) {
   const size_t bad = first_invalid(text);
   if (bad == text.size())
