@@ -9,13 +9,16 @@
 # start_shell_device.sh --dir DIR --server sshd|dropbear
 #                       --shell bash|zsh|dash|ash|mksh|fish|tcsh
 #                       [--profile-delay SECONDS] [--late-message]
+#                       [--authorized-key PUBLIC_KEY_FILE]
 # --profile-delay: the startup file sleeps this long before the first prompt.
 # --late-message: the startup file leaves a job that prints a line 0.3 s
 # later, after the first prompt.
+# --authorized-key: the user's ~/.ssh/authorized_keys, so the server takes
+# that key as well as the password. DIR/host_key.pub is the server's key.
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
-dir="" server="" shell="" delay=0 late=no
+dir="" server="" shell="" delay=0 late=no authorized_key=""
 while [ $# -gt 0 ]; do
   case "$1" in
     --dir) dir=$2; shift 2 ;;
@@ -23,6 +26,7 @@ while [ $# -gt 0 ]; do
     --shell) shell=$2; shift 2 ;;
     --profile-delay) delay=$2; shift 2 ;;
     --late-message) late=yes; shift ;;
+    --authorized-key) authorized_key=$2; shift 2 ;;
     *) echo "start_shell_device.sh: unknown argument $1" >&2; exit 2 ;;
   esac
 done
@@ -32,6 +36,8 @@ case "$server" in
   sshd | dropbear) ;;
   *) echo "start_shell_device.sh: --server sshd or dropbear" >&2; exit 2 ;;
 esac
+[ -z "$authorized_key" ] || [ -r "$authorized_key" ] || {
+  echo "start_shell_device.sh: cannot read $authorized_key" >&2; exit 2; }
 [[ "$delay" =~ ^[0-9]+(\.[0-9]+)?$ ]] || { echo "start_shell_device.sh: --profile-delay takes seconds" >&2; exit 2; }
 mkdir -p "$dir"
 dir=$(cd "$dir" && pwd)
@@ -109,6 +115,14 @@ case "$shell" in
     "alias set 'if (\"\\!:1\" != cli) \\set \\!*'" ;;
 esac
 chown -R "$user:$user" "$home"
+# dropbear reads the file only from a home, ~/.ssh and file of the user's
+# that no one else may write.
+pubkey=no
+if [ -n "$authorized_key" ]; then
+  install -d -m 700 -o "$user" -g "$user" "$home/.ssh"
+  install -m 600 -o "$user" -g "$user" "$authorized_key" "$home/.ssh/authorized_keys"
+  pubkey=yes
+fi
 
 port_in_use() { ss -Htln "sport = :$1" | grep -q .; }
 if [ "$server" = sshd ]; then
@@ -124,7 +138,8 @@ HostKey $dir/host_key
 PidFile $dir/server.pid
 AllowUsers $user
 PermitRootLogin no
-PubkeyAuthentication no
+PubkeyAuthentication $pubkey
+AuthorizedKeysFile .ssh/authorized_keys
 PasswordAuthentication yes
 KbdInteractiveAuthentication no
 UsePAM no
@@ -144,6 +159,7 @@ CONF
   done
 else
   dropbearkey -t ed25519 -f "$dir/host_key" >/dev/null 2>&1
+  dropbearkey -y -f "$dir/host_key" | grep '^ssh-' >"$dir/host_key.pub"
   for attempt in $(seq 1 20); do
     port=$((20000 + RANDOM % 12000))
     port_in_use "$port" && continue

@@ -31,6 +31,8 @@ ShellDevice::ShellDevice(const ShellDeviceOptions &options) {
                                  options.profile_delay};
   if (options.late_message)
     words.push_back("--late-message");
+  if (!options.authorized_key.empty())
+    words.insert(words.end(), {"--authorized-key", options.authorized_key});
   RunResult started = run_program(words, bash_options());
   if (started.status != 0) {
     stop(); // a start killed part-way leaves its user behind

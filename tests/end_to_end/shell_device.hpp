@@ -13,6 +13,7 @@ struct ShellDeviceOptions {
   std::string shell;               // bash, zsh, dash, ash, mksh, fish or tcsh
   std::string profile_delay = "0"; // seconds the startup file sleeps
   bool late_message = false;       // a line 0.3 s after the first prompt
+  std::string authorized_key = {}; // a public key file the user accepts
 };
 
 struct ShellDevice {
@@ -26,6 +27,8 @@ struct ShellDevice {
 
   std::string instance_dir() const { return dir.path + "/device"; }
   std::string server_log() const;
+  // The server's public host key, as ssh-keygen writes a .pub file.
+  std::string host_key_file() const { return instance_dir() + "/host_key.pub"; }
 
 private:
   void stop() const;
