@@ -1,6 +1,7 @@
 #include "tarnlibrary/ssh_library/shell_dialogue.hpp"
 
 #include "tarnlibrary/ssh_library/shell_transcript.hpp"
+#include "tarnlibrary/ssh_library/utf8.hpp"
 
 #include <stdexcept>
 
@@ -43,13 +44,7 @@ struct Waiting {
 // A device's line in a message: quoted and escaped as in transcripts, cut
 // short when very long.
 std::string shown_line(std::string_view line) {
-  constexpr size_t LIMIT = 80;
-  if (line.size() <= LIMIT)
-    return quoted_bytes(line);
-  size_t cut = LIMIT;
-  while (cut > 0 && (static_cast<unsigned char>(line[cut]) & 0xC0) == 0x80)
-    --cut; // not inside a UTF-8 sequence
-  return quoted_bytes(line.substr(0, cut)) + "…";
+  return quoted_bytes(cut_short(line, 80));
 }
 
 } // namespace

@@ -143,7 +143,6 @@ void note_drawing(ShellStream &stream) {
   stream.before_show = stream.run;
   ++stream.shows;
   stream.show_gap = stream.lines - stream.show_line;
-  stream.show_new_line = stream.show_gap > 0;
   stream.show_line = stream.lines;
   add_show(stream, stream.run, own);
 }
@@ -360,7 +359,7 @@ ShellStep feed(PromptFinder &finder, std::string_view more) {
     if (stream.shows != shows && finder.confirms > 0 &&
         !finder.confirm_answered) {
       finder.confirm_answered = true;
-      finder.answer_on_new_line = stream.show_new_line;
+      finder.answer_on_new_line = stream.show_gap > 0;
     }
     if (stream.drawings != drawings && confirmed(finder) &&
         all_answered(finder))

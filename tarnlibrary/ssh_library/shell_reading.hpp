@@ -74,10 +74,9 @@ struct ShellStream {
   size_t drawings = 0, shows = 0;  // seen, ever
   size_t lines = 0;                // line feeds seen, ever
   size_t show_line = 0;            // `lines` at the last show
-  bool show_new_line = false;      // the last show was below the one before
-  size_t show_gap = 0;             // line feeds between those two
-  RunState run;                    // the last show's run
-  RunState before_show;            // the run before the last show
+  size_t show_gap = 0;  // line feeds between the last show and the one before
+  RunState run;         // the last show's run
+  RunState before_show; // the run before the last show
 
   // Forgets the bytes and prompts seen so far; the current line goes on.
   void begin_read();

@@ -13,25 +13,12 @@ struct Ssh_connection_3::Session {
   ShellSession shell;
 };
 
-namespace {
-
-// Command-line words as messages show them: a word of 100 000 bytes would
-// drown the one line an operator reads.
-std::string shortened(const std::string &word) {
-  constexpr size_t LIMIT = 64;
-  if (word.size() <= LIMIT)
-    return word;
-  size_t cut = LIMIT;
-  while (cut > 0 && (static_cast<unsigned char>(word[cut]) & 0xC0) == 0x80)
-    --cut; // not inside a UTF-8 sequence
-  return word.substr(0, cut) + "…";
-}
-
-} // namespace
-
 std::string session_place(const std::string &user, const std::string &host,
                           const std::string &port) {
-  return shortened(user) + "@" + shortened(host) + ":" + shortened(port);
+  // A word of 100 000 bytes would drown the one line an operator reads.
+  constexpr size_t LIMIT = 64;
+  return cut_short(user, LIMIT) + "@" + cut_short(host, LIMIT) + ":" +
+         cut_short(port, LIMIT);
 }
 
 namespace {

@@ -95,6 +95,15 @@ std::string replace_invalid_utf8(std::string_view bytes) {
   return text;
 }
 
+std::string cut_short(std::string_view text, size_t limit) {
+  if (text.size() <= limit)
+    return std::string(text);
+  size_t cut = limit;
+  while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80)
+    --cut; // not inside a UTF-8 sequence
+  return std::string(text.substr(0, cut)) + "…";
+}
+
 size_t utf8_sequence(std::string_view bytes) {
   size_t good = 0;
   return bytes.empty() ? 0 : sequence_at(bytes, 0, good);

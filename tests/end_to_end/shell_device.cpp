@@ -9,13 +9,6 @@ namespace {
 
 const std::string SCRIPTS = std::string(CGNAT_SOURCE_DIR) + "/device_shells/";
 
-RunOptions bash_options() {
-  RunOptions options;
-  options.executable = "/bin/bash";
-  options.time_limit = 30;
-  return options;
-}
-
 } // namespace
 
 ShellDevice::ShellDevice(const ShellDeviceOptions &options) {

@@ -1,14 +1,12 @@
 // The simulated device on a pipe: paging, its command line and the bytes
 // of each terminal behaviour, as the SSH tests and the benchmark rely on
 // them; the terminal's own echo on a real terminal too.
+#include "tests/support/shell_recording.hpp"
 #include "tests/tarnlibrary/ssh_library/simulated_device.hpp"
 
 #include <gtest/gtest.h>
 
-#include <csignal>
 #include <poll.h>
-#include <pty.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -209,39 +207,25 @@ INSTANTIATE_TEST_SUITE_P(
 // On a real terminal left cooked: the terminal echoes the Enter typed
 // during the pause, and turns the device's LF into CR LF itself.
 TEST(TerminalEcho, ComesFromACookedTerminal) {
-  int terminal = -1;
-  pid_t child = forkpty(&terminal, nullptr, nullptr, nullptr);
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    std::string binary = testing_support::device_binary();
-    std::vector<std::string> words{binary, "fault=tty-echo",
-                                   "banner_delay_ms=500"};
-    for (const auto &setting : sample_settings(0))
-      words.push_back(setting);
-    std::vector<char *> argv;
-    for (auto &word : words)
-      argv.push_back(word.data());
-    argv.push_back(nullptr);
-    execv(argv[0], argv.data());
-    _exit(127);
-  }
-  ASSERT_EQ(write(terminal, "\r", 1), 1);
+  std::vector<std::string> words{testing_support::device_binary(),
+                                 "fault=tty-echo", "banner_delay_ms=500"};
+  for (const auto &setting : sample_settings(0))
+    words.push_back(setting);
+  testing_support::PtyDevice device(words, {});
+  ASSERT_EQ(write(device.fd, "\r", 1), 1);
   const std::string expected = "\r\n" + BANNER + PROMPT + PROMPT;
   std::string seen;
   char chunk[4096];
   while (seen.size() < expected.size()) {
-    pollfd entry{terminal, POLLIN, 0};
+    pollfd entry{device.fd, POLLIN, 0};
     if (poll(&entry, 1, 10'000) != 1)
       break;
-    ssize_t got = read(terminal, chunk, sizeof chunk);
+    ssize_t got = read(device.fd, chunk, sizeof chunk);
     if (got <= 0)
       break;
     seen.append(chunk, static_cast<size_t>(got));
   }
   EXPECT_EQ(seen, expected);
-  close(terminal);
-  kill(child, SIGKILL);
-  waitpid(child, nullptr, 0);
 }
 
 } // namespace

@@ -12,7 +12,6 @@
 #include <unistd.h>
 
 namespace testing_support {
-namespace {
 
 RunOptions bash_options() {
   RunOptions options;
@@ -20,8 +19,6 @@ RunOptions bash_options() {
   options.time_limit = 30;
   return options;
 }
-
-} // namespace
 
 TempDir::TempDir() {
   char pattern[] = "/tmp/cgnat-test.XXXXXX";

@@ -1,12 +1,17 @@
 // Test access to the simulated CGNAT device: one sshd instance per object.
 #pragma once
 
+#include "tests/support/run_binary.hpp"
+
 #include <sys/types.h>
 
 #include <string>
 #include <vector>
 
 namespace testing_support {
+
+// How the device scripts are run: bash, bounded to 30 s.
+RunOptions bash_options();
 
 // A searchable temporary directory, removed with its contents.
 struct TempDir {
